@@ -1,0 +1,54 @@
+// The library's one factory: a registry from (kind, identifier) to a create function.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "factory/plugin_interfaces.h"
+
+class MpFactory : public gmpi::IMpFactory2 {
+public:
+    // Returns a new module object with one reference, which belongs to the caller.
+    using CreateFunction = gmpi::IMpUnknown* (*)();
+
+    // The singleton; created with an empty registry on first use.
+    static MpFactory* instance();
+
+    // [load time] Adds (kind, id) -> create unless the key is present; the first registration wins.
+    int32_t registerModule(const wchar_t* id, int32_t kind, CreateFunction create);
+
+    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
+    // The factory lives until unload: both counts are fixed at 1.
+    int32_t MP_CALL addRef() override { return 1; }
+    int32_t MP_CALL release() override { return 1; }
+    int32_t MP_CALL createInstance(const wchar_t* id, int32_t kind, gmpi::IMpUnknown* host, void** object) override;
+    int32_t MP_CALL querySdkInformation(int32_t* sdkVersion, int32_t ignored, wchar_t* text) override;
+    int32_t MP_CALL createInstance2(const wchar_t* id, int32_t kind, void** object) override;
+
+    virtual ~MpFactory() = default;
+
+private:
+    MpFactory() = default;
+
+    struct Key {
+        int32_t kind;
+        std::wstring id;
+        // Kind first, then the identifier code unit by code unit, a prefix ordering first.
+        bool operator<(const Key& other) const {
+            if (kind != other.kind)
+                return kind < other.kind;
+            return id < other.id;
+        }
+    };
+
+    CreateFunction find(const wchar_t* id, int32_t kind) const;
+
+    std::map<Key, CreateFunction> registry;
+};
+
+// Registers a module class at load time: `static const ModuleRegistration r(L"id", 0, &create);`
+struct ModuleRegistration {
+    ModuleRegistration(const wchar_t* id, int32_t kind, MpFactory::CreateFunction create) {
+        MpFactory::instance()->registerModule(id, kind, create);
+    }
+};

@@ -1,0 +1,36 @@
+// Loads the module library the way a host does and finds its entry point.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "factory/abi.h"
+
+namespace mphost {
+
+using GetFactoryFunction = int32_t(MP_CALL*)(void** factory);
+
+class PluginLibrary {
+public:
+    explicit PluginLibrary(const std::string& path);
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    bool loaded() const { return handle != nullptr; }
+    const std::string& error() const { return message; }
+    // An exported symbol by its exact name, or null.
+    void* symbol(const char* name) const;
+    GetFactoryFunction getFactory() const { return reinterpret_cast<GetFactoryFunction>(symbol("MP_GetFactory")); }
+
+    // The library's file name on this platform, e.g. in the folder of the running program.
+    static std::string fileName();
+    // Folder of the running program, with a trailing separator.
+    static std::string programFolder();
+
+private:
+    void* handle = nullptr;
+    std::string message;
+};
+
+} // namespace mphost
