@@ -1,0 +1,473 @@
+// Locale-independent number reading and writing. Both directions are exact: reading rounds the decimal
+// or hexadecimal value correctly to double, writing expands the double's exact decimal value before
+// rounding it. Neither uses the C library's locale-sensitive conversions.
+#include "curve_editor/number_text.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// Unsigned big integer, little-endian 32-bit limbs, no leading zero limbs (zero is empty).
+class BigUint {
+public:
+    BigUint() = default;
+    explicit BigUint(uint64_t value) {
+        while (value != 0) {
+            limbs_.push_back(static_cast<uint32_t>(value));
+            value >>= 32;
+        }
+    }
+
+    bool isZero() const { return limbs_.empty(); }
+
+    void mulAdd(uint32_t factor, uint32_t addend) {
+        uint64_t carry = addend;
+        for (uint32_t& limb : limbs_) {
+            const uint64_t product = static_cast<uint64_t>(limb) * factor + carry;
+            limb = static_cast<uint32_t>(product);
+            carry = product >> 32;
+        }
+        if (carry != 0)
+            limbs_.push_back(static_cast<uint32_t>(carry));
+        trim();
+    }
+
+    // Multiplies by base^exponent for a small base (5 or 10).
+    void mulPow(uint32_t base, int exponent) {
+        // The largest power of the base that fits in 32 bits, applied in chunks.
+        uint32_t chunk = 1;
+        int chunkExponent = 0;
+        while (static_cast<uint64_t>(chunk) * base <= 0xFFFFFFFFu) {
+            chunk *= base;
+            ++chunkExponent;
+        }
+        while (exponent >= chunkExponent) {
+            mulAdd(chunk, 0);
+            exponent -= chunkExponent;
+        }
+        uint32_t rest = 1;
+        for (int i = 0; i < exponent; ++i)
+            rest *= base;
+        if (rest != 1)
+            mulAdd(rest, 0);
+    }
+
+    void shiftLeft(int bits) {
+        if (isZero() || bits <= 0)
+            return;
+        const int limbShift = bits / 32;
+        const int bitShift = bits % 32;
+        if (bitShift != 0) {
+            uint32_t carry = 0;
+            for (uint32_t& limb : limbs_) {
+                const uint32_t next = limb >> (32 - bitShift);
+                limb = (limb << bitShift) | carry;
+                carry = next;
+            }
+            if (carry != 0)
+                limbs_.push_back(carry);
+        }
+        limbs_.insert(limbs_.begin(), static_cast<std::size_t>(limbShift), 0u);
+    }
+
+    // Divides in place by a small divisor and returns the remainder.
+    uint32_t divSmall(uint32_t divisor) {
+        uint64_t remainder = 0;
+        for (std::size_t i = limbs_.size(); i-- > 0;) {
+            const uint64_t current = (remainder << 32) | limbs_[i];
+            limbs_[i] = static_cast<uint32_t>(current / divisor);
+            remainder = current % divisor;
+        }
+        trim();
+        return static_cast<uint32_t>(remainder);
+    }
+
+    int bitLength() const {
+        if (isZero())
+            return 0;
+        int bits = static_cast<int>(limbs_.size() - 1) * 32;
+        for (uint32_t top = limbs_.back(); top != 0; top >>= 1)
+            ++bits;
+        return bits;
+    }
+
+    static int compare(const BigUint& a, const BigUint& b) {
+        if (a.limbs_.size() != b.limbs_.size())
+            return a.limbs_.size() < b.limbs_.size() ? -1 : 1;
+        for (std::size_t i = a.limbs_.size(); i-- > 0;) {
+            if (a.limbs_[i] != b.limbs_[i])
+                return a.limbs_[i] < b.limbs_[i] ? -1 : 1;
+        }
+        return 0;
+    }
+
+    // this -= other; requires this >= other.
+    void subtract(const BigUint& other) {
+        int64_t borrow = 0;
+        for (std::size_t i = 0; i < limbs_.size(); ++i) {
+            int64_t difference = static_cast<int64_t>(limbs_[i]) - borrow;
+            if (i < other.limbs_.size())
+                difference -= other.limbs_[i];
+            borrow = difference < 0 ? 1 : 0;
+            limbs_[i] = static_cast<uint32_t>(difference + (borrow << 32));
+        }
+        trim();
+    }
+
+    // Decimal digits, most significant first ("0" for zero).
+    std::string toDecimal() const {
+        if (isZero())
+            return "0";
+        BigUint work = *this;
+        std::string reversed;
+        while (!work.isZero()) {
+            uint32_t chunk = work.divSmall(1000000000u);
+            for (int i = 0; i < 9; ++i) {
+                reversed.push_back(static_cast<char>('0' + chunk % 10));
+                chunk /= 10;
+            }
+        }
+        while (reversed.size() > 1 && reversed.back() == '0')
+            reversed.pop_back();
+        return std::string(reversed.rbegin(), reversed.rend());
+    }
+
+private:
+    void trim() {
+        while (!limbs_.empty() && limbs_.back() == 0)
+            limbs_.pop_back();
+    }
+
+    std::vector<uint32_t> limbs_;
+};
+
+// Rounds mantissa x 2^(topExponent - 63) to the nearest double (ties to even), where mantissa has its
+// top bit set and sticky says whether nonzero bits lie below it. Handles subnormals and overflow.
+double roundToDouble(uint64_t mantissa, int topExponent, bool sticky) {
+    // Bits to drop so that the kept part has 53 bits, or fewer below the normal range.
+    int drop = 11;
+    if (topExponent < -1022)
+        drop += -1022 - topExponent;
+    if (drop > 64)
+        return 0.0; // below half the smallest subnormal
+    uint64_t kept = drop == 64 ? 0 : mantissa >> drop;
+    const uint64_t dropped = drop == 64 ? mantissa : mantissa & ((uint64_t{1} << drop) - 1);
+    const uint64_t half = uint64_t{1} << (drop - 1);
+    if (dropped > half || (dropped == half && (sticky || (kept & 1) != 0)))
+        ++kept;
+    // kept x 2^(topExponent - 63 + drop); ldexp is exact here (or overflows to infinity).
+    return std::ldexp(static_cast<double>(kept), topExponent - 63 + drop);
+}
+
+bool isSpace(char16_t c) {
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+bool isDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
+char16_t lower(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+int hexValue(char16_t c) {
+    if (isDigit(c))
+        return c - u'0';
+    const char16_t l = lower(c);
+    if (l >= u'a' && l <= u'f')
+        return l - u'a' + 10;
+    return -1;
+}
+
+// True when [p, end) starts with the lower-case ASCII word, in any case.
+bool startsWithWord(const char16_t* p, const char16_t* end, const char* word) {
+    for (; *word != '\0'; ++word, ++p) {
+        if (p == end || lower(*p) != static_cast<char16_t>(*word))
+            return false;
+    }
+    return true;
+}
+
+// Reads decimal exponent digits, saturating far beyond any double's range.
+long readExponentDigits(const char16_t*& p, const char16_t* end) {
+    long value = 0;
+    while (p != end && isDigit(*p)) {
+        if (value < 100000000L)
+            value = value * 10 + (*p - u'0');
+        ++p;
+    }
+    return value;
+}
+
+// An optional exponent introduced by 'e' (decimal) or 'p' (hexadecimal). It is consumed only when at
+// least one digit follows the letter and its optional sign; otherwise p is left at the letter.
+long readExponent(const char16_t*& p, const char16_t* end, char16_t letter) {
+    if (p == end || lower(*p) != letter)
+        return 0;
+    const char16_t* q = p + 1;
+    bool negative = false;
+    if (q != end && (*q == u'+' || *q == u'-')) {
+        negative = *q == u'-';
+        ++q;
+    }
+    if (q == end || !isDigit(*q))
+        return 0;
+    const long value = readExponentDigits(q, end);
+    p = q;
+    return negative ? -value : value;
+}
+
+// Hexadecimal digits after "0x"; p points just after the "x". Returns false when no digit follows.
+bool readHex(const char16_t*& p, const char16_t* end, double* magnitude) {
+    uint64_t mantissa = 0;
+    long binaryExponent = 0; // value = mantissa x 2^binaryExponent (plus sticky bits)
+    bool sticky = false;
+    bool anyDigit = false;
+    bool seenPoint = false;
+    const char16_t* q = p;
+    for (; q != end; ++q) {
+        if (*q == u'.' && !seenPoint) {
+            seenPoint = true;
+            continue;
+        }
+        const int digit = hexValue(*q);
+        if (digit < 0)
+            break;
+        anyDigit = true;
+        if ((mantissa >> 60) == 0) {
+            mantissa = (mantissa << 4) | static_cast<uint64_t>(digit);
+            if (seenPoint)
+                binaryExponent -= 4;
+        } else {
+            // No room: the digit only matters as sticky bits.
+            sticky = sticky || digit != 0;
+            if (!seenPoint && binaryExponent < 100000000L)
+                binaryExponent += 4;
+        }
+        if (binaryExponent < -100000000L)
+            binaryExponent = -100000000L;
+    }
+    if (!anyDigit)
+        return false;
+    binaryExponent += readExponent(q, end, u'p');
+    p = q;
+    if (mantissa == 0) {
+        *magnitude = 0.0;
+        return true;
+    }
+    int shift = 0;
+    while ((mantissa >> 63) == 0) {
+        mantissa <<= 1;
+        ++shift;
+    }
+    const long topExponent = binaryExponent + 63 - shift;
+    if (topExponent > 2000)
+        *magnitude = std::numeric_limits<double>::infinity();
+    else if (topExponent < -2000)
+        *magnitude = 0.0;
+    else
+        *magnitude = roundToDouble(mantissa, static_cast<int>(topExponent), sticky);
+    return true;
+}
+
+// Correctly rounded value of digits x 10^exponent, digits being significant decimal digits with no
+// leading zero.
+double decimalToDouble(const std::string& digits, long exponent) {
+    const long count = static_cast<long>(digits.size());
+    // value < 10^(count + exponent) and >= 10^(count - 1 + exponent)
+    if (count + exponent > 310)
+        return std::numeric_limits<double>::infinity();
+    if (count + exponent < -324) // below 1e-325, under half the smallest subnormal
+        return 0.0;
+    BigUint numerator;
+    for (char digit : digits)
+        numerator.mulAdd(10, static_cast<uint32_t>(digit - '0'));
+    BigUint denominator(1);
+    if (exponent >= 0)
+        numerator.mulPow(10, static_cast<int>(exponent));
+    else
+        denominator.mulPow(10, static_cast<int>(-exponent));
+
+    // Scale by 2^k so that 2^63 <= numerator / denominator < 2^64, then divide to 64 bits.
+    int k = 63 - (numerator.bitLength() - denominator.bitLength());
+    for (;;) {
+        BigUint scaledNumerator = numerator;
+        BigUint scaledDenominator = denominator;
+        if (k >= 0)
+            scaledNumerator.shiftLeft(k);
+        else
+            scaledDenominator.shiftLeft(-k);
+        BigUint low = scaledDenominator;
+        low.shiftLeft(63);
+        BigUint high = scaledDenominator;
+        high.shiftLeft(64);
+        if (BigUint::compare(scaledNumerator, low) < 0) {
+            ++k;
+            continue;
+        }
+        if (BigUint::compare(scaledNumerator, high) >= 0) {
+            --k;
+            continue;
+        }
+        uint64_t quotient = 0;
+        for (int bit = 63; bit >= 0; --bit) {
+            BigUint step = scaledDenominator;
+            step.shiftLeft(bit);
+            if (BigUint::compare(scaledNumerator, step) >= 0) {
+                scaledNumerator.subtract(step);
+                quotient |= uint64_t{1} << bit;
+            }
+        }
+        return roundToDouble(quotient, 63 - k, !scaledNumerator.isZero());
+    }
+}
+
+// Enough significant digits to decide the rounding of any decimal: halfway points between doubles
+// have at most 767 significant digits. Digits beyond are replaced by one nonzero digit when any of
+// them is nonzero, which keeps the value on the same side of every halfway point.
+constexpr std::size_t kMaxSignificantDigits = 800;
+
+// Decimal digits with optional fraction and exponent. Returns false when no digit is present.
+bool readDecimal(const char16_t*& p, const char16_t* end, double* magnitude) {
+    std::string digits; // significant digits, no leading zeros
+    long exponent = 0;  // value = digits x 10^exponent
+    bool anyDigit = false;
+    bool seenPoint = false;
+    bool droppedNonZero = false;
+    const char16_t* q = p;
+    for (; q != end; ++q) {
+        if (*q == u'.' && !seenPoint) {
+            seenPoint = true;
+            continue;
+        }
+        if (!isDigit(*q))
+            break;
+        anyDigit = true;
+        const char digit = static_cast<char>('0' + (*q - u'0'));
+        if (digits.empty() && digit == '0') {
+            if (seenPoint && exponent > -100000000L)
+                --exponent;
+            continue;
+        }
+        if (digits.size() < kMaxSignificantDigits) {
+            digits.push_back(digit);
+            if (seenPoint)
+                --exponent;
+        } else {
+            droppedNonZero = droppedNonZero || digit != '0';
+            if (!seenPoint && exponent < 100000000L)
+                ++exponent;
+        }
+    }
+    if (!anyDigit)
+        return false;
+    exponent += readExponent(q, end, u'e');
+    p = q;
+    if (digits.empty()) {
+        *magnitude = 0.0;
+        return true;
+    }
+    if (droppedNonZero) {
+        digits.push_back('1');
+        --exponent;
+    }
+    *magnitude = decimalToDouble(digits, exponent);
+    return true;
+}
+
+} // namespace
+
+double readNumber(const char16_t* begin, const char16_t* end) {
+    const char16_t* p = begin;
+    while (p != end && isSpace(*p))
+        ++p;
+    bool negative = false;
+    if (p != end && (*p == u'+' || *p == u'-')) {
+        negative = *p == u'-';
+        ++p;
+    }
+    double magnitude = 0.0;
+    if (startsWithWord(p, end, "inf")) {
+        magnitude = std::numeric_limits<double>::infinity();
+    } else if (startsWithWord(p, end, "nan")) {
+        // "nan" may carry "(chars)"; the form only decides how much text is consumed, which the caller
+        // does not need.
+        magnitude = std::numeric_limits<double>::quiet_NaN();
+    } else if (p != end && *p == u'0' && p + 1 != end && lower(p[1]) == u'x') {
+        const char16_t* q = p + 2;
+        if (!readHex(q, end, &magnitude))
+            magnitude = 0.0; // "0x" without hex digits reads as the "0" alone
+    } else {
+        const char16_t* q = p;
+        if (!readDecimal(q, end, &magnitude))
+            return 0.0;
+    }
+    return negative ? -magnitude : magnitude;
+}
+
+std::string formatFixed(double value, int decimals, int minWidth) {
+    if (decimals < 0)
+        decimals = 0;
+    const bool negative = std::signbit(value);
+    std::string body;
+    if (std::isnan(value)) {
+        body = "nan";
+    } else if (std::isinf(value)) {
+        body = negative ? "-inf" : "inf";
+    } else {
+        // value = mantissa x 2^binaryExponent exactly, mantissa a 53-bit integer.
+        int frexpExponent = 0;
+        const double fraction = std::frexp(std::fabs(value), &frexpExponent);
+        const uint64_t mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+        const int binaryExponent = frexpExponent - 53;
+
+        // Exact decimal expansion: integer digits and fraction digits.
+        std::string integerDigits;
+        std::string fractionDigits;
+        if (mantissa == 0) {
+            integerDigits = "0";
+        } else if (binaryExponent >= 0) {
+            BigUint whole(mantissa);
+            whole.shiftLeft(binaryExponent);
+            integerDigits = whole.toDecimal();
+        } else {
+            // mantissa / 2^n = mantissa x 5^n / 10^n
+            const int n = -binaryExponent;
+            BigUint scaled(mantissa);
+            scaled.mulPow(5, n);
+            std::string all = scaled.toDecimal();
+            if (all.size() <= static_cast<std::size_t>(n))
+                all.insert(0, static_cast<std::size_t>(n) + 1 - all.size(), '0');
+            integerDigits = all.substr(0, all.size() - static_cast<std::size_t>(n));
+            fractionDigits = all.substr(all.size() - static_cast<std::size_t>(n));
+        }
+
+        // Keep `decimals` fraction digits; the first dropped digit 5 or more raises the magnitude.
+        const bool roundUp =
+            fractionDigits.size() > static_cast<std::size_t>(decimals) && fractionDigits[decimals] >= '5';
+        fractionDigits.resize(static_cast<std::size_t>(decimals), '0');
+        std::string kept = integerDigits + fractionDigits;
+        if (roundUp) {
+            std::size_t i = kept.size();
+            while (i > 0 && kept[i - 1] == '9')
+                kept[--i] = '0';
+            if (i == 0)
+                kept.insert(0, 1, '1');
+            else
+                ++kept[i - 1];
+        }
+        const std::size_t integerCount = kept.size() - static_cast<std::size_t>(decimals);
+        if (negative)
+            body.push_back('-');
+        body.append(kept, 0, integerCount);
+        if (decimals > 0) {
+            body.push_back('.');
+            body.append(kept, integerCount, std::string::npos);
+        }
+    }
+    if (static_cast<int>(body.size()) < minWidth)
+        body.insert(0, static_cast<std::size_t>(minWidth) - body.size(), ' ');
+    return body;
+}
