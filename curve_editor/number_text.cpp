@@ -281,6 +281,18 @@ double decimalToDouble(const std::string& digits, long exponent) {
         return std::numeric_limits<double>::infinity();
     if (count + exponent < -324) // below 1e-325, under half the smallest subnormal
         return 0.0;
+    // Fast path without allocation for the common short numbers: an integer below 2^53 and a power
+    // of ten up to 1e22 are both exact doubles, so one multiplication or division rounds correctly.
+    if (count <= 15 && exponent >= -22 && exponent <= 22) {
+        static const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        uint64_t integer = 0;
+        for (char digit : digits)
+            integer = integer * 10 + static_cast<uint64_t>(digit - '0');
+        const double value = static_cast<double>(integer);
+        return exponent >= 0 ? value * kPowersOfTen[exponent] : value / kPowersOfTen[-exponent];
+    }
     BigUint numerator;
     for (char digit : digits)
         numerator.mulAdd(10, static_cast<uint32_t>(digit - '0'));

@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -132,6 +133,18 @@ TEST(ReadNumber, ManyDigitsAndExtremeExponents) {
     EXPECT_EQ(read("0x" + std::string(300, 'f')), kInf);
 }
 
+// Short numbers take a fast path; the same values padded with zeros take the exact big-integer path.
+TEST(ReadNumber, ShortAndPaddedFormsAgree) {
+    std::mt19937_64 random(99);
+    for (int i = 0; i < 2000; ++i) {
+        const std::string digits = std::to_string(random() % 1000000000000000ull);
+        const int exponent = static_cast<int>(random() % 45) - 22;
+        const double shortForm = read(digits + "e" + std::to_string(exponent));
+        const double paddedForm = read(digits + std::string(20, '0') + "e" + std::to_string(exponent - 20));
+        ASSERT_EQ(bitsOf(shortForm), bitsOf(paddedForm)) << digits << "e" << exponent;
+    }
+}
+
 TEST(ReadNumber, ExactExpansionOfAnyDoubleReadsBackBitExact) {
     std::mt19937_64 random(12345);
     for (int i = 0; i < 400; ++i) {
@@ -144,13 +157,33 @@ TEST(ReadNumber, ExactExpansionOfAnyDoubleReadsBackBitExact) {
     }
 }
 
+// Sets a comma-decimal-point numeric locale for its lifetime and restores the previous one.
+class CommaLocale {
+public:
+    CommaLocale() : previous_(std::setlocale(LC_NUMERIC, nullptr)) {
+        active_ = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+        char printed[16] = {};
+        std::snprintf(printed, sizeof printed, "%.1f", 1.5);
+        active_ = active_ && std::string(printed) == "1,5";
+    }
+    ~CommaLocale() { std::setlocale(LC_NUMERIC, previous_.c_str()); }
+    bool active() const { return active_; }
+
+private:
+    std::string previous_;
+    bool active_ = false;
+};
+
 TEST(ReadNumber, IgnoresACommaDecimalPointLocale) {
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
+    CommaLocale locale;
+    if (!locale.active())
         GTEST_SKIP() << "no locale with a comma decimal point installed";
     EXPECT_EQ(read(std::string("1.5")), 1.5);
+    EXPECT_EQ(read(std::string("-2.25e1")), -22.5);
     EXPECT_EQ(read(std::string("1,5")), 1.0);
+    EXPECT_EQ(read(std::string("0x1.8p1")), 3.0);
     EXPECT_EQ(formatFixed(1.25, 1, 3), "1.3");
-    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(formatFixed(-0.01, 1, 3), "-0.0");
 }
 
 struct FormatCase {
