@@ -11,7 +11,8 @@ namespace gmpi {
 class IEditorHost : public IMpUnknown {
 public:
     // [window thread] Hands the host the new value of an editor pin (text: UTF-16, no terminator).
-    virtual int32_t MP_CALL sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) = 0;
+    virtual int32_t MP_CALL sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data,
+                                         int32_t voice) = 0;
 };
 
 // Kept by the window bases; none of its operations is called.
@@ -25,7 +26,8 @@ public:
 
 class IEditorHost2 : public IMpUnknown {
 public:
-    virtual int32_t MP_CALL sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) = 0;
+    virtual int32_t MP_CALL sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data,
+                                         int32_t voice) = 0;
 };
 
 } // namespace gmpi

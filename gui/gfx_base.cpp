@@ -1,0 +1,209 @@
+#include "gui/gfx_base.h"
+
+#include <cstring>
+
+int32_t MpGuiWindowsGfxBase::openWindowCount = 0;
+
+namespace {
+
+int32_t clampSize(int32_t value) {
+    if (value > 100)
+        return 100;
+    if (value < 15)
+        return 15;
+    return value;
+}
+
+} // namespace
+
+int32_t MpGuiWindowsGfxBase::queryInterface(const gmpi::InterfaceId& iid, void** object) {
+    *object = nullptr;
+    if (iid == gmpi::kIidGraphicsWinGdi) {
+        *object = static_cast<gmpi::IMpGraphicsWinGdi*>(this);
+        addRef();
+        return gmpi::kResultOk;
+    }
+    return MpGuiBase::queryInterface(iid, object);
+}
+
+int32_t MpGuiWindowsGfxBase::release() {
+    if (--refCount == 0) {
+        delete this;
+        return 0;
+    }
+    return refCount;
+}
+
+int32_t MpGuiWindowsGfxBase::attachHost(gmpi::IMpUnknown* hostObject) {
+    int32_t result = gmpi::kResultFailed;
+    host = queryHostService(hostObject, gmpi::kIidEditorHost, &result);
+    requireHostService(host);
+    windowHost = static_cast<gmpi::IWindowHost*>(queryHostService(hostObject, gmpi::kIidWindowHost, &result));
+    requireHostService(windowHost);
+    return result;
+}
+
+int32_t DvGuiWindowsGfxBase::attachHost(gmpi::IMpUnknown* hostObject) {
+    int32_t result = MpGuiWindowsGfxBase::attachHost(hostObject);
+    styleHost = static_cast<gmpi::IStyleHost*>(queryHostService(hostObject, gmpi::kIidStyleHost, &result));
+    requireHostService(styleHost);
+    return result;
+}
+
+int32_t MpGuiWindowsGfxBase::measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) {
+    size->width = clampSize(proposedWidth);
+    size->height = clampSize(proposedHeight);
+    return gmpi::kResultOk;
+}
+
+int32_t MpGuiWindowsGfxBase::arrange(int32_t top, int32_t bottom, int32_t left, int32_t right) {
+    windowRect = MpWindowRect{top, bottom, left, right};
+    return gmpi::kResultOk;
+}
+
+int32_t MpGuiWindowsGfxBase::openWindow(platform::WindowHandle parent, platform::WindowHandle* window) {
+    if (openWindowCount++ == 0)
+        registerWindowClass();
+    *window = nullptr;
+    uint32_t style = 0;
+    uint32_t exStyle = 0;
+    getWindowStyles(&style, &exStyle);
+    windowHandle =
+        platform::createWindowEx(exStyle, kWindowClassName, L"", style, windowRect.left, windowRect.top,
+                                 windowRect.right - windowRect.left, windowRect.bottom - windowRect.top,
+                                 parent, nullptr, platform::libraryInstance(), nullptr);
+    *window = windowHandle;
+    if (windowHandle == nullptr) {
+        // No window came of it: it must not count as open, or the class would never be unregistered.
+        if (--openWindowCount == 0)
+            unregisterWindowClass();
+        return gmpi::kResultOk;
+    }
+    // From here on the window's messages reach this object.
+    platform::setWindowUserData(windowHandle, reinterpret_cast<intptr_t>(this));
+    return gmpi::kResultOk;
+}
+
+int32_t MpGuiWindowsGfxBase::closeWindow() {
+    if (windowHandle == nullptr)
+        return gmpi::kResultOk;
+    platform::destroyWindow(windowHandle);
+    --openWindowCount;
+    windowHandle = nullptr;
+    if (openWindowCount == 0)
+        unregisterWindowClass();
+    return gmpi::kResultOk;
+}
+
+MpGuiWindowsGfxBase::~MpGuiWindowsGfxBase() {
+    if (windowHandle == nullptr)
+        return;
+    // Detach first: the messages of the destruction get default processing, not this half-gone object.
+    platform::setWindowUserData(windowHandle, 0);
+    platform::destroyWindow(windowHandle);
+    windowHandle = nullptr;
+    if (--openWindowCount == 0)
+        MpGuiWindowsGfxBase::unregisterWindowClass();
+}
+
+platform::LResult MpGuiWindowsGfxBase::sharedWindowProc(platform::WindowHandle window, uint32_t message,
+                                                        platform::WParam wParam, platform::LParam lParam) {
+    auto* editor = reinterpret_cast<MpGuiWindowsGfxBase*>(platform::getWindowUserData(window));
+    if (editor == nullptr)
+        return platform::defWindowProc(window, message, wParam, lParam);
+    return editor->windowProc(window, message, wParam, lParam);
+}
+
+platform::LResult MpGuiWindowsGfxBase::windowProc(platform::WindowHandle window, uint32_t message,
+                                                  platform::WParam wParam, platform::LParam lParam) {
+    const auto flags = static_cast<int32_t>(wParam);
+    switch (message) {
+    case platform::kWmPaint: {
+        platform::PaintRecord record;
+        std::memset(&record, 0, sizeof(record));
+        const platform::DeviceContext dc = platform::beginPaint(window, &record);
+        handlePaint(dc);
+        platform::endPaint(window, &record);
+        return 1;
+    }
+    case platform::kWmLButtonDown:
+        handleLeftButtonDown(flags, platform::mouseX(lParam), platform::mouseY(lParam));
+        return 1;
+    case platform::kWmLButtonUp:
+        handleLeftButtonUp(flags, platform::mouseX(lParam), platform::mouseY(lParam));
+        return 1;
+    case platform::kWmMouseMove:
+        handleMouseMove(flags, platform::mouseX(lParam), platform::mouseY(lParam));
+        return 1;
+    case platform::kWmTimer:
+        handleTimer();
+        return 1;
+    case platform::kWmClose:
+        platform::destroyWindow(window);
+        return 1;
+    case platform::kWmDestroy:
+        if (platform::getParent(window) == nullptr)
+            platform::postQuitMessage(0);
+        return 1;
+    default:
+        return platform::defWindowProc(window, message, wParam, lParam);
+    }
+}
+
+void MpGuiWindowsGfxBase::getWindowClassInfo(platform::WindowClassInfo& info) {
+    info.style = platform::kCsHRedraw | platform::kCsVRedraw;
+    info.procedure = &MpGuiWindowsGfxBase::sharedWindowProc;
+    info.instance = platform::libraryInstance();
+    info.cursor = platform::loadCursor(nullptr, platform::kIdcArrow);
+    info.className = kWindowClassName;
+}
+
+void MpGuiWindowsGfxBase::getWindowStyles(uint32_t* style, uint32_t* /*exStyle*/) {
+    *style = platform::kWsChild | platform::kWsVisible;
+}
+
+int32_t MpGuiWindowsGfxBase::registerWindowClass() {
+    platform::WindowClassInfo info;
+    std::memset(&info, 0, sizeof(info));
+    info.size = sizeof(info);
+    getWindowClassInfo(info);
+    platform::registerClassEx(info);
+    return 0;
+}
+
+void MpGuiWindowsGfxBase::unregisterWindowClass() {
+    platform::unregisterClass(kWindowClassName, platform::libraryInstance());
+}
+
+bool MpGuiWindowsGfxBase::isMouseCaptured() const {
+    return windowHandle != nullptr && platform::getCapture() == windowHandle;
+}
+
+void MpGuiWindowsGfxBase::captureMouse() {
+    platform::setCapture(windowHandle);
+}
+
+void MpGuiWindowsGfxBase::releaseMouse() {
+    platform::releaseCapture();
+}
+
+void MpGuiWindowsGfxBase::invalidate() {
+    if (windowHandle != nullptr)
+        platform::invalidateRect(windowHandle, nullptr, true);
+}
+
+int32_t MpGuiWindowsGfxBase::handlePaint(platform::DeviceContext) {
+    return 0;
+}
+int32_t MpGuiWindowsGfxBase::handleLeftButtonDown(int32_t, int32_t, int32_t) {
+    return 0;
+}
+int32_t MpGuiWindowsGfxBase::handleLeftButtonUp(int32_t, int32_t, int32_t) {
+    return 0;
+}
+int32_t MpGuiWindowsGfxBase::handleMouseMove(int32_t, int32_t, int32_t) {
+    return 0;
+}
+int32_t MpGuiWindowsGfxBase::handleTimer() {
+    return 0;
+}

@@ -1,0 +1,104 @@
+// The editor's native child window: the host sizes, places, opens and closes it through
+// IMpGraphicsWinGdi; its messages reach the editor's paint and mouse handlers.
+#pragma once
+
+#include <cstdint>
+
+#include "gui/mp_gui_base.h"
+#include "gui/platform/platform.h"
+
+// A size as measure reports it.
+struct MpSize {
+    int32_t width;
+    int32_t height;
+};
+
+namespace gmpi {
+
+class IMpGraphicsWinGdi : public IMpUnknown {
+public:
+    // Reports the size the editor wants for a proposed size.
+    virtual int32_t MP_CALL measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) = 0;
+    // Stores the window's place; an open window is neither moved nor resized.
+    virtual int32_t MP_CALL arrange(int32_t top, int32_t bottom, int32_t left, int32_t right) = 0;
+    // Creates the editor's child window of parent at the stored place.
+    virtual int32_t MP_CALL openWindow(platform::WindowHandle parent, platform::WindowHandle* window) = 0;
+    virtual int32_t MP_CALL closeWindow() = 0;
+};
+
+} // namespace gmpi
+
+// The window's place, in the host's order of the fields.
+struct MpWindowRect {
+    int32_t top;
+    int32_t bottom;
+    int32_t left;
+    int32_t right;
+};
+
+class MpGuiWindowsGfxBase : public MpGuiBase, public gmpi::IMpGraphicsWinGdi {
+public:
+    static constexpr const wchar_t* kWindowClassName = L"DefaultMpWClass";
+
+    MpGuiWindowsGfxBase() = default;
+
+    // IMpGraphicsWinGdi first, then the editor interface's rule.
+    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
+    int32_t MP_CALL addRef() override { return ++refCount; }
+    int32_t MP_CALL release() override;
+    // Asks for IEditorHost, then IWindowHost.
+    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
+
+    // Each value clamped into 15..100.
+    int32_t MP_CALL measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) override;
+    int32_t MP_CALL arrange(int32_t top, int32_t bottom, int32_t left, int32_t right) override;
+    int32_t MP_CALL openWindow(platform::WindowHandle parent, platform::WindowHandle* window) override;
+    int32_t MP_CALL closeWindow() override;
+
+    // A window still open is closed here: a host that releases the editor without closeWindow must
+    // not leave a window whose messages would reach a destroyed object.
+    ~MpGuiWindowsGfxBase() override;
+
+    virtual platform::LResult windowProc(platform::WindowHandle window, uint32_t message,
+                                         platform::WParam wParam, platform::LParam lParam);
+    virtual void getWindowClassInfo(platform::WindowClassInfo& info);
+    virtual void getWindowStyles(uint32_t* style, uint32_t* exStyle);
+    virtual int32_t registerWindowClass();
+    virtual void unregisterWindowClass();
+    virtual int32_t handlePaint(platform::DeviceContext dc);
+    virtual int32_t handleLeftButtonDown(int32_t flags, int32_t x, int32_t y);
+    virtual int32_t handleLeftButtonUp(int32_t flags, int32_t x, int32_t y);
+    virtual int32_t handleMouseMove(int32_t flags, int32_t x, int32_t y);
+    virtual int32_t handleTimer();
+
+    // The one window procedure of the class: routes a message to the editor stored in the window's
+    // user data, or to default processing while there is none.
+    static platform::LResult MP_CALL sharedWindowProc(platform::WindowHandle window, uint32_t message,
+                                                      platform::WParam wParam, platform::LParam lParam);
+
+    // Editor windows of the whole library that are open now.
+    static int32_t openWindowCount;
+
+    bool isMouseCaptured() const;
+    void captureMouse();
+    void releaseMouse();
+    // Queues a repaint of the whole window, when there is one.
+    void invalidate();
+
+    int32_t referenceCount() const { return refCount; }
+
+    platform::WindowHandle windowHandle = nullptr;
+    gmpi::IWindowHost* windowHost = nullptr;
+    MpWindowRect windowRect{0, 0, 0, 0};
+
+private:
+    int32_t refCount = 1;
+};
+
+class DvGuiWindowsGfxBase : public MpGuiWindowsGfxBase {
+public:
+    // Asks for IEditorHost, IWindowHost, then IStyleHost.
+    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
+
+    gmpi::IStyleHost* styleHost = nullptr;
+};

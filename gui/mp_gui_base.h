@@ -1,0 +1,95 @@
+// The editor interfaces of both generations and their base classes.
+#pragma once
+
+#include <cstdint>
+
+#include "factory/plugin_interfaces.h"
+#include "gui/editor_host.h"
+#include "gui/gui_pins.h"
+
+namespace gmpi {
+
+// First-generation editor: receives its host through IoldSchoolInitialisation.
+class IMpUserInterface : public IMpUnknown {
+public:
+    virtual int32_t MP_CALL initialize() = 0;
+    // Stores a pin value; the editor reacts only to the notifyPin that follows.
+    virtual int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) = 0;
+    virtual int32_t MP_CALL notifyPin(int32_t pinIndex, int32_t voice) = 0;
+    virtual int32_t MP_CALL reservedA(int32_t a, int32_t b, int32_t c) = 0;
+    virtual int32_t MP_CALL reservedB() = 0;
+    virtual int32_t MP_CALL reservedC(int32_t a) = 0;
+};
+
+// Second-generation editor: receives its host through its own attachHost.
+class IMpUserInterface2 : public IMpUnknown {
+public:
+    virtual int32_t MP_CALL attachHost(IMpUnknown* host) = 0;
+    virtual int32_t MP_CALL initialize() = 0;
+    // Stores a pin value and notifies the editor when it changed.
+    virtual int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) = 0;
+    virtual int32_t MP_CALL reservedA(int32_t a, int32_t b, int32_t c) = 0;
+    virtual int32_t MP_CALL reservedB(int32_t a, int32_t b, int32_t c) = 0;
+    virtual int32_t MP_CALL reservedC(int32_t a) = 0;
+    virtual int32_t MP_CALL reservedD(int32_t a, int32_t b, int32_t c) = 0;
+};
+
+} // namespace gmpi
+
+// Text of the failure raised when the host lacks a service an editor base requires.
+constexpr const char* kHostInterfacesNotSupported = "host Interfaces not supported";
+
+// Asks the host object for a service; returns the stored pointer (null when missing) and the result.
+void* queryHostService(gmpi::IMpUnknown* hostObject, const gmpi::InterfaceId& iid, int32_t* result);
+// Raises the missing-service failure when service is null.
+void requireHostService(const void* service);
+
+// First-generation base. addRef and release are left to the window base that keeps the count.
+class MpGuiBase_base : public gmpi::IMpUserInterface, public IoldSchoolInitialisation, public GuiPinOwner {
+public:
+    MpGuiBase_base() = default;
+    MpGuiBase_base(const MpGuiBase_base&) = delete;
+    MpGuiBase_base& operator=(const MpGuiBase_base&) = delete;
+
+    // Answers IMpUserInterface, then IMpUnknown, with the object itself.
+    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
+    int32_t MP_CALL initialize() override { return gmpi::kResultOk; }
+    int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) override;
+    int32_t MP_CALL notifyPin(int32_t pinIndex, int32_t voice) override;
+    int32_t MP_CALL reservedA(int32_t, int32_t, int32_t) override { return gmpi::kResultOk; }
+    int32_t MP_CALL reservedB() override { return gmpi::kResultOk; }
+    int32_t MP_CALL reservedC(int32_t) override { return gmpi::kResultOk; }
+    virtual ~MpGuiBase_base() = default;
+
+    // Asks for IEditorHost; raises kHostInterfacesNotSupported when it is missing.
+    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
+
+    // Passes the value to the host's IEditorHost unchanged.
+    int32_t sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) override;
+};
+
+class MpGuiBase : public MpGuiBase_base {};
+
+// Second-generation base. addRef and release are left to the concrete editor.
+class MpGuiBase2 : public gmpi::IMpUserInterface2, public GuiPinOwner {
+public:
+    MpGuiBase2() = default;
+    MpGuiBase2(const MpGuiBase2&) = delete;
+    MpGuiBase2& operator=(const MpGuiBase2&) = delete;
+
+    // Answers IMpUserInterface2, then IMpUnknown, with the object itself.
+    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
+    // Asks for IEditorHost2: kResultOk when present, kResultUnsupported otherwise; raises nothing.
+    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
+    // The default pass: every pin whose value is the default is notified, in ascending index.
+    int32_t MP_CALL initialize() override;
+    int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) override;
+    int32_t MP_CALL reservedA(int32_t, int32_t, int32_t) override { return gmpi::kResultFailed; }
+    int32_t MP_CALL reservedB(int32_t, int32_t, int32_t) override { return gmpi::kResultFailed; }
+    int32_t MP_CALL reservedC(int32_t) override { return gmpi::kResultFailed; }
+    int32_t MP_CALL reservedD(int32_t, int32_t, int32_t) override { return gmpi::kResultFailed; }
+    virtual ~MpGuiBase2() = default;
+
+    // Passes the value to the host's IEditorHost2 unchanged.
+    int32_t sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) override;
+};
