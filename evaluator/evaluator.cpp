@@ -135,10 +135,9 @@ void normaliseName(const char* name, char (&out)[Evaluator::kMaxNameLength + 1])
     out[n] = '\0';
 }
 
-// The value of a run of digits and dots, read as far as a decimal number goes (up to the second dot;
-// a lone dot is 0). The text is handed to strtod with the dot replaced by the current locale's
-// decimal point, so the conversion is correctly rounded and means the same under any locale.
-double readNumber(const char* digits) {
+// Numbers beyond the fast path go through strtod, with the dot replaced by the current locale's
+// decimal point, since strtod follows the locale.
+double readLongNumber(const char* digits) {
     const char* point = std::localeconv()->decimal_point;
     if (point == nullptr || point[0] == '\0')
         point = ".";
@@ -159,6 +158,39 @@ double readNumber(const char* digits) {
     }
     buffer[n] = '\0';
     return std::strtod(buffer, nullptr);
+}
+
+// The value of a run of digits and dots, read as far as a decimal number goes (up to the second dot;
+// a lone dot is 0), correctly rounded and the same under any locale.
+double readNumber(const char* digits) {
+    // Fast path: when the digits form an integer m <= 2^53 and the fraction has k <= 22 digits, both
+    // m and 10^k are exact doubles and m / 10^k is the correctly rounded value.
+    static const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const unsigned long long kExactLimit = 1ull << 53;
+    unsigned long long mantissa = 0;
+    int fractionDigits = 0;
+    bool seenPoint = false;
+    bool exact = true;
+    for (const char* p = digits; *p != '\0'; ++p) {
+        if (*p == '.') {
+            if (seenPoint)
+                break;
+            seenPoint = true;
+            continue;
+        }
+        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+        if (seenPoint)
+            ++fractionDigits;
+        if (mantissa > kExactLimit || fractionDigits > 22) {
+            exact = false;
+            break;
+        }
+    }
+    if (exact)
+        return static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+    return readLongNumber(digits);
 }
 
 } // namespace

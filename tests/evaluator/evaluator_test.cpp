@@ -50,11 +50,13 @@ INSTANTIATE_TEST_SUITE_P(TrailingText, EvaluatorCases,
                                            Case{"1+2)", 0, 3}, Case{"1 = 2", 0, 1}, Case{"sin(0", 0, 0},
                                            Case{"max(1,2", 0, 2}, Case{"max(1,2]", 1, 0}));
 
-INSTANTIATE_TEST_SUITE_P(Numbers, EvaluatorCases,
-                         ::testing::Values(Case{"1.2.3", 0, 1.2}, Case{".", 0, 0}, Case{".5", 0, 0.5},
-                                           Case{"5.", 0, 5}, Case{"0.1", 0, 0.1},
-                                           Case{"9007199254740993", 0, 9007199254740992.0},
-                                           Case{"1000000000000000000000000000000", 0, 1e30}));
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, EvaluatorCases,
+    ::testing::Values(Case{"1.2.3", 0, 1.2}, Case{".", 0, 0}, Case{".5", 0, 0.5}, Case{"5.", 0, 5},
+                      Case{"0.1", 0, 0.1}, Case{"9007199254740993", 0, 9007199254740992.0},
+                      Case{"1000000000000000000000000000000", 0, 1e30},
+                      Case{"3.14159265358979323846264338327", 0, 3.14159265358979323846264338327},
+                      Case{"0.00000000000000000000001", 0, 1e-23}));
 
 INSTANTIATE_TEST_SUITE_P(
     Functions, EvaluatorCases,
@@ -279,6 +281,8 @@ TEST(Evaluator, NumbersIgnoreTheLocaleDecimalComma) {
     const double tenth = result;
     const int code3 = evaluator.evaluate("1.2.3", &result, nullptr);
     const double cut = result;
+    const int code4 = evaluator.evaluate("3.14159265358979323846264338327", &result, nullptr);
+    const double longPi = result;
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(code1, kErrorNone);
     EXPECT_EQ(sum, 1.75);
@@ -286,6 +290,8 @@ TEST(Evaluator, NumbersIgnoreTheLocaleDecimalComma) {
     EXPECT_EQ(tenth, 0.1);
     EXPECT_EQ(code3, kErrorNone);
     EXPECT_EQ(cut, 1.2);
+    EXPECT_EQ(code4, kErrorNone);
+    EXPECT_EQ(longPi, 3.14159265358979323846264338327);
 }
 
 } // namespace
