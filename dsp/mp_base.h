@@ -1,0 +1,135 @@
+// The processing module base: the plugin faces a host talks to, reference counting, the pin map and the
+// block loop that cuts each block at event timestamps and lets a module sleep while nothing streams.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "dsp/processing_host.h"
+#include "factory/plugin_interfaces.h"
+
+class MpPinBase;
+
+// IMpPlugin and IMpPlugin2 declare processBlock and deliverMessage with one signature, so a single C++
+// override would serve both tables. Each face therefore forwards these two operations to a virtual of
+// its own; the other operations (queryInterface, addRef, release, open, assignPinBuffer) stay shared.
+class MpPluginFace : public gmpi::IMpPlugin {
+public:
+    int32_t MP_CALL processBlock(int32_t sampleFrames, const gmpi::HostEvent* events) final {
+        return primaryProcessBlock(sampleFrames, events);
+    }
+    int32_t MP_CALL deliverMessage(int32_t a, int32_t b, int32_t c) final {
+        return primaryDeliverMessage(a, b, c);
+    }
+
+protected:
+    virtual int32_t primaryProcessBlock(int32_t sampleFrames, const gmpi::HostEvent* events) = 0;
+    virtual int32_t primaryDeliverMessage(int32_t a, int32_t b, int32_t c) = 0;
+};
+
+class MpPlugin2Face : public gmpi::IMpPlugin2 {
+public:
+    int32_t MP_CALL processBlock(int32_t sampleFrames, const gmpi::HostEvent* events) final {
+        return plugin2ProcessBlock(sampleFrames, events);
+    }
+    int32_t MP_CALL deliverMessage(int32_t a, int32_t b, int32_t c) final {
+        return plugin2DeliverMessage(a, b, c);
+    }
+
+protected:
+    virtual int32_t plugin2ProcessBlock(int32_t sampleFrames, const gmpi::HostEvent* events) = 0;
+    virtual int32_t plugin2DeliverMessage(int32_t a, int32_t b, int32_t c) = 0;
+};
+
+// One module object with three faces (IMpPlugin primary, IMpPlugin2, IoldSchoolInitialisation) and one
+// reference count. Created with a count of 1 that belongs to whoever asked the factory for it.
+class MpPluginBase : public MpPluginFace, public MpPlugin2Face, public IoldSchoolInitialisation {
+public:
+    MpPluginBase() = default;
+    MpPluginBase(const MpPluginBase&) = delete;
+    MpPluginBase& operator=(const MpPluginBase&) = delete;
+
+    // IMpPlugin2 first, then IMpPlugin and IMpUnknown on the primary face.
+    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
+    int32_t MP_CALL addRef() override;
+    // Deletes the module through its virtual destructor when the count reaches 0.
+    int32_t MP_CALL release() override;
+    // [before open] Asks host for IMpProcessingHost and keeps it; returns that query's result.
+    int32_t MP_CALL attachHost(gmpi::IMpUnknown* host) override;
+    // [processing thread] Nothing to prepare in the base.
+    int32_t MP_CALL open() override;
+    // [processing thread] Hands the buffer to the pin registered under pinId; kResultFailed when none.
+    int32_t MP_CALL assignPinBuffer(int32_t pinId, float* buffer) override;
+
+    virtual ~MpPluginBase();
+    virtual void onMessage(int32_t a, int32_t b, int32_t c);
+    virtual void dispatchMessage(int32_t a, int32_t b, int32_t c);
+    // [audio thread] After the pin values of one timestamp have been taken.
+    virtual void onPinsUpdated();
+    // [audio thread] A pin's streaming state changed.
+    virtual void adjustStreamingCount(bool isStreaming) = 0;
+    // [audio thread] The start event: every output pin reports its initial state.
+    virtual void onStart();
+
+    gmpi::IMpProcessingHost* host = nullptr;
+    std::map<int32_t, MpPinBase*> pins; // not owned: the pins are members of the module
+    int32_t blockPosition = 0;
+    int32_t sleepCountdown = 0;
+    int32_t streamingCount = 0;
+    int32_t sleepMode = -1; // -1: sleep when nothing streams, 1: always may sleep, else never
+    bool maySleepNow = true;
+    bool messageGuard = false;
+
+protected:
+    // The primary face's processBlock is the IMpPlugin2 face's.
+    int32_t primaryProcessBlock(int32_t sampleFrames, const gmpi::HostEvent* events) override;
+    // The deliverMessage pair: each passes the call to the other face's version once; a module may
+    // override either. With neither overridden the guard stops the second call and the result is 0.
+    int32_t primaryDeliverMessage(int32_t a, int32_t b, int32_t c) override;
+    int32_t plugin2DeliverMessage(int32_t a, int32_t b, int32_t c) override;
+
+private:
+    int32_t refCount = 1;
+};
+
+class MpBase : public MpPluginBase {
+public:
+    using ProcessFunction = void (MpBase::*)(int32_t bufferOffset, int32_t sampleFrames);
+    using PinHandler = void (MpBase::*)(const gmpi::HostEvent* event);
+
+    MpBase();
+
+    void adjustStreamingCount(bool isStreaming) override;
+
+    // Installs the module's process function; the sleep-aware wrapper, while active, stays in front.
+    void setProcessFunction(ProcessFunction fn);
+    template <class Module> void setProcessFunction(void (Module::*fn)(int32_t, int32_t)) {
+        setProcessFunction(static_cast<ProcessFunction>(fn));
+    }
+
+    // [constructor] Gives the pin its number, owner and handler and enters it in the pin map. A number
+    // already taken stays with the earlier pin.
+    void registerPin(int32_t id, MpPinBase& pin, PinHandler handler = nullptr);
+    template <class Module>
+    void registerPin(int32_t id, MpPinBase& pin, void (Module::*handler)(const gmpi::HostEvent*)) {
+        registerPin(id, pin, static_cast<PinHandler>(handler));
+    }
+
+    // [audio thread] Runs moduleProcess while a countdown lasts, then asks the host for sleep.
+    void sleepAwareProcess(int32_t bufferOffset, int32_t sampleFrames);
+
+    ProcessFunction activeProcess;
+    ProcessFunction moduleProcess;
+
+protected:
+    // [audio thread] The block loop: stretches between event timestamps go to activeProcess, events
+    // of one timestamp go to their pins in three passes. Allocates nothing; every stretch lies within
+    // 0..sampleFrames, whatever timestamps the host sends.
+    int32_t plugin2ProcessBlock(int32_t sampleFrames, const gmpi::HostEvent* events) override;
+
+private:
+    void processNothing(int32_t bufferOffset, int32_t sampleFrames);
+    void runProcess(int32_t bufferOffset, int32_t sampleFrames) {
+        (this->*activeProcess)(bufferOffset, sampleFrames);
+    }
+};
