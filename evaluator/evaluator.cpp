@@ -120,7 +120,21 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 bool isDelimiterChar(char c) {
-    return c != '\0' && std::strchr("+-*/%^(),=", c) != nullptr;
+    switch (c) {
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '%':
+    case '^':
+    case '(':
+    case ')':
+    case ',':
+    case '=':
+        return true;
+    default:
+        return false;
+    }
 }
 
 [[noreturn]] void raise(EvaluatorError code) {
@@ -262,6 +276,10 @@ bool Evaluator::setVariable(const char* name, const double* value) {
 bool Evaluator::getVariable(const char* name, double* value) const {
     char key[kMaxNameLength + 1];
     normaliseName(name, key);
+    return findValue(key, value);
+}
+
+bool Evaluator::findValue(const char* key, double* value) const {
     for (const Variable& v : vars) {
         if (v.name[0] != '\0' && std::strcmp(v.name, key) == 0) {
             *value = v.value;
@@ -415,7 +433,8 @@ void Evaluator::parsePrimary(double* value) {
         return;
     }
     if (tokenType == kTokenIdentifier) {
-        if (!getVariable(token, value))
+        // The token is already lowered and cut to a name's length.
+        if (!findValue(token, value))
             raise(kErrorUnknownVariable);
         nextToken();
         return;

@@ -65,6 +65,9 @@ private:
         double value;
     };
 
+    // getVariable for a name that is already lowered and cut to kMaxNameLength.
+    bool findValue(const char* key, double* value) const;
+
     int parseAssignment(double* value);
     void parseSum(double* value);
     void parseProduct(double* value);
