@@ -1,5 +1,6 @@
 #include "gui/gfx_base.h"
 
+#include <cstdint>
 #include <cstring>
 
 int32_t MpGuiWindowsGfxBase::openWindowCount = 0;
@@ -12,6 +13,15 @@ int32_t clampSize(int32_t value) {
     if (value < 15)
         return 15;
     return value;
+}
+
+// The distance between two edges as a window size: 0 when they are reversed, and no overflow for edges
+// far apart (a host may place the window anywhere).
+int32_t edgeDistance(int32_t from, int32_t to) {
+    const int64_t distance = static_cast<int64_t>(to) - from;
+    if (distance < 0)
+        return 0;
+    return distance > INT32_MAX ? INT32_MAX : static_cast<int32_t>(distance);
 }
 
 } // namespace
@@ -62,16 +72,21 @@ int32_t MpGuiWindowsGfxBase::arrange(int32_t top, int32_t bottom, int32_t left, 
 }
 
 int32_t MpGuiWindowsGfxBase::openWindow(platform::WindowHandle parent, platform::WindowHandle* window) {
+    if (windowHandle != nullptr) {
+        // Already open: a second window would keep pointing at this object after its release.
+        *window = windowHandle;
+        return gmpi::kResultOk;
+    }
     if (openWindowCount++ == 0)
         registerWindowClass();
     *window = nullptr;
     uint32_t style = 0;
     uint32_t exStyle = 0;
     getWindowStyles(&style, &exStyle);
-    windowHandle =
-        platform::createWindowEx(exStyle, kWindowClassName, L"", style, windowRect.left, windowRect.top,
-                                 windowRect.right - windowRect.left, windowRect.bottom - windowRect.top,
-                                 parent, nullptr, platform::libraryInstance(), nullptr);
+    windowHandle = platform::createWindowEx(exStyle, kWindowClassName, L"", style, windowRect.left,
+                                            windowRect.top, edgeDistance(windowRect.left, windowRect.right),
+                                            edgeDistance(windowRect.top, windowRect.bottom), parent, nullptr,
+                                            platform::libraryInstance(), nullptr);
     *window = windowHandle;
     if (windowHandle == nullptr) {
         // No window came of it: it must not count as open, or the class would never be unregistered.
@@ -87,9 +102,13 @@ int32_t MpGuiWindowsGfxBase::openWindow(platform::WindowHandle parent, platform:
 int32_t MpGuiWindowsGfxBase::closeWindow() {
     if (windowHandle == nullptr)
         return gmpi::kResultOk;
-    platform::destroyWindow(windowHandle);
-    --openWindowCount;
-    windowHandle = nullptr;
+    const platform::WindowHandle handle = windowHandle;
+    // The window's WM_DESTROY forgets it and counts it closed; do so here when that did not happen.
+    platform::destroyWindow(handle);
+    if (windowHandle == handle) {
+        windowHandle = nullptr;
+        --openWindowCount;
+    }
     if (openWindowCount == 0)
         unregisterWindowClass();
     return gmpi::kResultOk;
@@ -142,6 +161,13 @@ platform::LResult MpGuiWindowsGfxBase::windowProc(platform::WindowHandle window,
         platform::destroyWindow(window);
         return 1;
     case platform::kWmDestroy:
+        if (window == windowHandle) {
+            // Destroyed from outside (closed, or its parent destroyed): forget it, so that no later
+            // call reaches a dead or reused handle and the open-window count stays true.
+            platform::setWindowUserData(window, 0);
+            windowHandle = nullptr;
+            --openWindowCount;
+        }
         if (platform::getParent(window) == nullptr)
             platform::postQuitMessage(0);
         return 1;
