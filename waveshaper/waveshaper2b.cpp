@@ -1,0 +1,46 @@
+#include "waveshaper/waveshaper2b.h"
+
+#include <cmath>
+#include <string>
+
+#include "evaluator/evaluator.h"
+#include "factory/mp_factory.h"
+#include "factory/pin_text.h"
+
+namespace {
+
+gmpi::IMpUnknown* createWaveshaper2b() {
+    return static_cast<gmpi::IMpPlugin*>(new Waveshaper2b());
+}
+
+// Table position i stands for x = i x 10/512 - 5 V, exact in double precision.
+constexpr double kVoltsPerEntry = 0.01953125;
+
+} // namespace
+
+static const ModuleRegistration registration(L"VU Reridezizi2D", 0, &createWaveshaper2b);
+
+float formulaTableEntry(double volts) {
+    const double sample = volts * 0.1;
+    // Beyond FLT_MAX plus half a unit in the last place the float would be infinite; NaN fails too.
+    if (!(std::fabs(sample) < 0x1.ffffffp127))
+        return 0.0f;
+    return static_cast<float>(sample);
+}
+
+void Waveshaper2b::rebuildTable() {
+    if (table == nullptr)
+        return;
+    // The formula up to its first NUL, as UTF-8: non-ASCII characters start no token.
+    const std::string formula = utf8FromPinText(textPin.value);
+    Evaluator evaluator;
+    for (int i = 0; i < kTableEntries; ++i) {
+        const double x = i * kVoltsPerEntry - 5.0;
+        evaluator.setVariable("x", &x);
+        double result = 0.0;
+        int assigned = 0;
+        // On an error evaluate stores 0.0; the code itself is of no use here.
+        evaluator.evaluate(formula.c_str(), &result, &assigned);
+        table[i] = formulaTableEntry(result);
+    }
+}
