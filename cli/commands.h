@@ -1,0 +1,42 @@
+// The program's subcommands. Each adds itself to the command line; its callback does the work and
+// reports problems by throwing CliError.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/module_catalog.h"
+#include "cli/module_library.h"
+
+namespace shaperhost {
+
+// What every command shares: where the library and its description are, loaded on first use.
+class Session {
+public:
+    std::string libraryPath;     // empty: beside the program
+    std::string descriptionPath; // empty: beside the library
+
+    const ModuleLibrary& library();
+    const ModuleCatalog& catalog();
+
+private:
+    std::unique_ptr<ModuleLibrary> loadedLibrary;
+    std::unique_ptr<ModuleCatalog> loadedCatalog;
+};
+
+void addListCommand(CLI::App& app, Session& session);
+void addTableCommand(CLI::App& app, Session& session);
+// render, analyze, editor and demo where the build has audio files and pictures; elsewhere a note in
+// the help that says which commands are left out.
+void addMediaCommands(CLI::App& app, Session& session);
+
+// Text of the module text options shared by several commands.
+struct TextOptions {
+    std::string text;
+    std::string file;
+    void addTo(CLI::App& command, const std::string& what);
+};
+
+} // namespace shaperhost

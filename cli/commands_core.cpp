@@ -1,0 +1,132 @@
+// list and table: the commands every build has.
+#include <iostream>
+#include <sstream>
+
+#include "cli/cli_error.h"
+#include "cli/commands.h"
+#include "cli/output_file.h"
+#include "cli/plots.h"
+#include "cli/render_engine.h"
+#include "cli/text_args.h"
+#include "factory/result_codes.h"
+
+namespace shaperhost {
+
+namespace {
+
+std::string padded(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+void runList(Session& session) {
+    const ModuleCatalog& catalog = session.catalog();
+    const ModuleLibrary& library = session.library();
+    int32_t version = 0;
+    const std::string sdk = library.sdkInformation(&version);
+    std::cout << "Module library: " << library.path() << "\n"
+              << "  built with \"" << sdk << "\", SDK version " << version << "\n"
+              << "Description:    " << catalog.path << "\n";
+    if (!catalog.description.empty())
+        std::cout << "  " << catalog.description << "\n";
+
+    int unconfirmed = 0;
+    for (const ModuleDescription& m : catalog.modules) {
+        const int32_t result = library.confirm(m.id, m.kind);
+        std::cout << "\n"
+                  << m.id << "  kind " << m.kind << (m.kind == 0 ? " (processing)" : " (editor)") << "  \""
+                  << m.name << "\"  createInstance2: ";
+        if (result == gmpi::kResultOk) {
+            std::cout << "ok\n";
+        } else {
+            std::cout << "FAILED (result " << result << ")\n";
+            ++unconfirmed;
+        }
+        if (!m.description.empty())
+            std::cout << "    " << m.description << "\n";
+        for (const PinDescription& pin : m.pins) {
+            std::cout << "    pin " << pin.number << "  " << padded(pin.direction, 4)
+                      << padded(pin.datatype, 6) << padded(pin.name, 12);
+            if (pin.hasDefault)
+                std::cout << "default \"" << pin.defaultValue << "\"";
+            std::cout << "\n";
+        }
+    }
+    if (unconfirmed > 0)
+        throw failure(std::to_string(unconfirmed) + " described module(s) are not created by the library");
+}
+
+struct TableOptions {
+    std::string module;
+    TextOptions text;
+    std::string csv = "-";
+    std::string png;
+    int plotSize = 512;
+};
+
+std::string tableCsv(const std::vector<float>& table) {
+    std::string csv = "index,input_volts,output_volts,table_value\n";
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const double input = static_cast<double>(i) * 10.0 / 512.0 - 5.0;
+        csv += std::to_string(i) + "," + formatDouble(input) + "," +
+               formatDouble(static_cast<double>(table[i]) * 10.0) + "," + formatFloat(table[i]) + "\n";
+    }
+    return csv;
+}
+
+void runTable(Session& session, const TableOptions& options) {
+    const ModuleDescription& module = session.catalog().processingModule(options.module);
+    const std::string text = moduleText(options.text.text, options.text.file, module.defaultText());
+    if (!options.png.empty() && !pngAvailable())
+        throw usageError("--png: this build writes no PNG files");
+    const std::vector<float> table = readModuleTable(session.library(), module.id, pinText(text));
+    if (table.size() != static_cast<std::size_t>(kTableEntries))
+        throw failure("the module obtained no table from the host");
+
+    if (table[256] != 0.0f)
+        std::cerr << "warning: the curve does not pass through 0 V: an input of 0 V gives "
+                  << formatFixed(static_cast<double>(table[256]) * 10.0, 4)
+                  << " V, so silence becomes a DC offset\n";
+
+    const std::string csv = tableCsv(table);
+    if (options.csv == "-") {
+        std::cout << csv;
+    } else {
+        writeTextFile(options.csv, csv);
+        std::cout << "wrote " << options.csv << " (" << kTableEntries << " table entries)\n";
+    }
+    if (!options.png.empty()) {
+        writePng(options.png, transferPlot(table, options.plotSize));
+        std::cout << "wrote " << options.png << " (transfer curve, -5 V..+5 V in, grid every volt)\n";
+    }
+}
+
+} // namespace
+
+void addListCommand(CLI::App& app, Session& session) {
+    CLI::App* command =
+        app.add_subcommand("list", "List the modules the library offers, as its description file "
+                                   "gives them, each confirmed with createInstance2");
+    command->callback([&session] { runList(session); });
+}
+
+void addTableCommand(CLI::App& app, Session& session) {
+    auto options = std::make_shared<TableOptions>();
+    CLI::App* command = app.add_subcommand(
+        "table",
+        "Write a waveshaper's 513 table entries (-5 V..+5 V in) as CSV, read from the shared memory block "
+        "the host gave it" +
+            std::string(pngAvailable() ? ", and its transfer curve as PNG" : ""));
+    command->add_option("-m,--module", options->module, "module identifier or name")->required();
+    options->text.addTo(*command, "curve points or formula");
+    command->add_option("--csv", options->csv, "CSV file to write, - for standard output")
+        ->capture_default_str();
+    if (pngAvailable()) {
+        command->add_option("--png", options->png, "PNG file for the transfer curve");
+        command->add_option("--plot-size", options->plotSize, "plot width and height in pixels")
+            ->check(CLI::Range(64, 4096))
+            ->capture_default_str();
+    }
+    command->callback([&session, options] { runTable(session, *options); });
+}
+
+} // namespace shaperhost

@@ -1,0 +1,96 @@
+// demo: both waveshapers on the built-in test signal with two musical texts, with their transfer
+// curves, spectra and the editor panel, written to one folder.
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "cli/cli_error.h"
+#include "cli/editor_session.h"
+#include "cli/media_jobs.h"
+
+namespace fs = std::filesystem;
+
+namespace shaperhost {
+
+namespace {
+
+// A soft clip through the 11 points: about 5 tanh(x / 2.5) / tanh(2), steep near 0 V, flat towards 5 V.
+const char* const kSoftClipCurve = "(-5.0,-5.0)(-4.0,-4.8)(-3.0,-4.3)(-2.0,-3.4)(-1.0,-2.0)(0.0,0.0)(1.0,2.0)"
+                                   "(2.0,3.4)(3.0,4.3)(4.0,4.8)(5.0,5.0)";
+// A wavefolder: gentle below 2 V, folding back beyond, so the rising test sine grows brighter.
+const char* const kFolderFormula = "5*sin(x*pi/4)";
+
+struct DemoPiece {
+    const char* module;
+    const char* label;
+    const char* text;
+};
+
+void runDemo(Session& session, const std::string& folder) {
+    std::error_code error;
+    fs::create_directories(fs::u8path(folder), error);
+    if (error || !fs::is_directory(fs::u8path(folder)))
+        throw failure("cannot create the output folder '" + folder + "'");
+    const std::string base = (fs::u8path(folder) / "").u8string();
+
+    const DemoPiece pieces[] = {
+        {"Vedivizor Arirezudez3", "soft-clip", kSoftClipCurve},
+        {"VU Reridezizi2D", "wavefolder", kFolderFormula},
+    };
+
+    // The input, for comparison.
+    writeAudioFile(base + "test-signal.wav",
+                   risingSine(48000, kTestSignalSeconds, 220.0, kTestSignalEndAmplitude),
+                   SampleFormat::Float);
+
+    std::cout << "demo: both waveshapers on the built-in test signal (220 Hz sine rising from 0 to 5 V over "
+              << kTestSignalSeconds << " s), written to " << folder << "\n";
+    for (const DemoPiece& piece : pieces) {
+        RenderJob job;
+        job.module = piece.module;
+        job.text = piece.text;
+        job.output = base + piece.label + ".wav";
+        std::ostringstream notes;
+        const RenderSummary s = runRenderJob(session, job, notes);
+        const std::string curvePng = base + piece.label + "-curve.png";
+        const std::vector<float> table = writeTransferPng(session, s.moduleId, piece.text, curvePng, 512);
+
+        AnalyzeJob analyze;
+        analyze.module = piece.module;
+        analyze.text = piece.text;
+        analyze.png = base + piece.label + "-spectrum.png";
+        const AnalyzeSummary a = runAnalyzeJob(session, analyze, notes);
+
+        std::cout << "\n" << piece.label << ": " << s.moduleId << " with " << piece.text << "\n";
+        printLevels(std::cout, "input ", s.inputLevels);
+        printLevels(std::cout, "output", s.outputLevels);
+        std::cout << "  0 V in gives " << formatFixed(static_cast<double>(table[256]) * 10.0, 4)
+                  << " V out, +5 V gives " << formatFixed(static_cast<double>(table[512]) * 10.0, 4) << " V\n"
+                  << "  5 V sine at " << formatFixed(a.frequency, 1) << " Hz: THD "
+                  << formatFixed(a.analysis.thdPercent, 2) << " %, DC " << formatFixed(a.analysis.dcVolts, 4)
+                  << " V\n"
+                  << "  module sleep requests " << s.report.sleepRequests << "\n"
+                  << "  wrote " << job.output << ", " << curvePng << ", " << analyze.png << "\n";
+    }
+
+    const std::string panel = base + "editor-panel.png";
+    EditorSession editor(session.library(), pieces[0].module, kSoftClipCurve, 100, 100);
+    writePng(panel, editor.paint().enlarged(4));
+    std::cout << "\neditor: the curve editor drawing the soft-clip curve, 100x100 pixels shown 4x\n"
+              << "  wrote " << panel << "\n"
+              << "\nAlso written: " << base << "test-signal.wav (the input)\n";
+}
+
+} // namespace
+
+void addDemoCommand(CLI::App& app, Session& session) {
+    auto folder = std::make_shared<std::string>("demo-output");
+    CLI::App* command = app.add_subcommand(
+        "demo",
+        "Both waveshapers on the built-in test signal with a soft-clip curve and a wavefolder formula: WAVs, "
+        "transfer curves, spectra and the editor panel, with a summary");
+    command->add_option("-o,--out", *folder, "output folder")->capture_default_str();
+    command->callback([&session, folder] { runDemo(session, *folder); });
+}
+
+} // namespace shaperhost

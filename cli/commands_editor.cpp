@@ -1,0 +1,159 @@
+// editor: the curve editor panel drawn by the editor itself, dragged with window messages, and the
+// text it sends routed into the processing module as a host routes one edit.
+#include <iostream>
+
+#include "cli/cli_error.h"
+#include "cli/editor_session.h"
+#include "cli/media_jobs.h"
+
+namespace shaperhost {
+
+namespace {
+
+struct EditorOptions {
+    std::string module;
+    TextOptions text;
+    std::string size = "100x100";
+    int zoom = 1;
+    std::string png;
+    std::vector<std::string> drags;
+    int steps = 4;
+    // The road of one edit.
+    std::string render;
+    std::string input;
+    double editAt = 0.0;
+    int32_t blockSize = 64;
+    std::string format = "float";
+};
+
+void parseSize(const std::string& value, int* width, int* height) {
+    const std::size_t x = value.find('x');
+    double w = 0.0;
+    double h = 0.0;
+    if (x == std::string::npos || !readNumber(value.substr(0, x), &w) ||
+        !readNumber(value.substr(x + 1), &h) || w != static_cast<int>(w) || h != static_cast<int>(h) ||
+        w < 1 || h < 1 || w > 4096 || h > 4096)
+        throw usageError("--size expects WIDTHxHEIGHT in pixels (1 to 4096), e.g. 100x100, not '" + value +
+                         "'");
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+}
+
+const ModuleDescription& editorModule(const ModuleCatalog& catalog, const std::string& which) {
+    if (which.empty()) {
+        for (const ModuleDescription& m : catalog.modules) {
+            if (m.kind == 1)
+                return m;
+        }
+        throw failure("the description file lists no editor module");
+    }
+    if (const ModuleDescription* m = catalog.find(which, 1))
+        return *m;
+    throw usageError("unknown editor module '" + which + "' (see 'shaperhost list' for kind 1)");
+}
+
+void runEditor(Session& session, const EditorOptions& options) {
+    const ModuleCatalog& catalog = session.catalog();
+    const ModuleDescription& module = editorModule(catalog, options.module);
+    const ModuleDescription* processing = catalog.find(module.id, 0);
+    int width = 0;
+    int height = 0;
+    parseSize(options.size, &width, &height);
+    std::vector<Drag> drags;
+    for (const std::string& value : options.drags)
+        drags.push_back(parseDrag(value));
+    const std::string fallback = processing != nullptr ? processing->defaultText() : module.defaultText();
+    const std::string text = moduleText(options.text.text, options.text.file, fallback);
+    if (!options.png.empty() && !pngAvailable())
+        throw usageError("--png: this build writes no PNG files");
+    if (!options.render.empty() && processing == nullptr)
+        throw usageError("--render: no processing module shares the editor's identifier '" + module.id + "'");
+    RenderJob job;
+    if (!options.render.empty()) {
+        job.module = processing->id;
+        job.text = text;
+        job.input = options.input;
+        job.output = options.render;
+        job.blockSize = options.blockSize;
+        job.format = sampleFormatNamed(options.format);
+        checkOutputPath(job.output, job.format);
+        if (options.editAt < 0.0)
+            throw usageError("--edit-at must be 0 or more seconds");
+    }
+
+    EditorSession editor(session.library(), module.id, text, width, height);
+    std::cout << "editor: " << module.id << " (kind 1), panel " << width << "x" << height << " pixels\n";
+    for (const Drag& d : drags) {
+        const std::size_t sent = editor.drag(d, options.steps);
+        std::cout << "drag " << d.fromX << "," << d.fromY << " -> " << d.toX << "," << d.toY << " in "
+                  << options.steps << " moves: " << sent << " text(s) sent"
+                  << (sent == 0 ? " (no point under the press, or no change at 0.1 V)" : "") << "\n";
+    }
+    const std::vector<std::string> sent = editor.sentTexts();
+    std::cout << "curve text: " << (sent.empty() ? text : sent.back()) << "\n";
+    if (!options.png.empty()) {
+        writePng(options.png, editor.paint().enlarged(options.zoom));
+        std::cout << "wrote " << options.png << " (" << width * options.zoom << "x" << height * options.zoom
+                  << ")\n";
+    }
+    if (options.render.empty())
+        return;
+
+    // Each text the editor sent reaches pin 0 as a value event at the start of a later block, one block
+    // after the other, from the block at --edit-at on (never the first block, which carries the start).
+    const int64_t rate = job.input.empty() ? job.sampleRate : readAudioFile(job.input).sampleRate;
+    int64_t block = (static_cast<int64_t>(options.editAt * static_cast<double>(rate)) + job.blockSize - 1) /
+                    job.blockSize;
+    if (block < 1)
+        block = 1;
+    const int64_t firstBlock = block;
+    for (const std::string& value : sent)
+        job.extra.push_back({block++ * job.blockSize, pinText(value)});
+    const RenderSummary s = runRenderJob(session, job, std::cout);
+    if (!sent.empty())
+        std::cout << "road of one edit: " << sent.size() << " text(s) from sendPinValue went to pin 0 of "
+                  << job.module << " as value events at blocks " << firstBlock << " to " << block - 1
+                  << " (sample " << firstBlock * job.blockSize << " on)\n";
+    printLevels(std::cout, "input ", s.inputLevels);
+    printLevels(std::cout, "output", s.outputLevels);
+    std::cout << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
+              << ", module sleep requests " << s.report.sleepRequests << "\n"
+              << "wrote " << job.output << " (" << options.format << ")\n";
+}
+
+} // namespace
+
+void addEditorCommand(CLI::App& app, Session& session) {
+    auto options = std::make_shared<EditorOptions>();
+    CLI::App* command = app.add_subcommand(
+        "editor",
+        "Draw the curve editor panel as PNG, drag its points with mouse messages, print the curve text it "
+        "sends and, with --render, route that text into the processing module");
+    command->add_option("-m,--module", options->module, "editor module (default: the library's editor)");
+    options->text.addTo(*command, "curve points the host gives the editor");
+    command->add_option("--size", options->size, "panel size WIDTHxHEIGHT in pixels")->capture_default_str();
+    command->add_option("--zoom", options->zoom, "enlarge the PNG by this factor")
+        ->check(CLI::Range(1, 16))
+        ->capture_default_str();
+    command->add_option("--png", options->png, "PNG file for the panel after the drags");
+    command->add_option("--drag", options->drags,
+                        "X0,Y0:X1,Y1: press at X0,Y0, move to X1,Y1, release (pixels; repeatable)");
+    command->add_option("--steps", options->steps, "mouse moves per drag")
+        ->check(CLI::Range(1, 1000))
+        ->capture_default_str();
+    command->add_option("--render", options->render,
+                        "also render audio through the processing module, with the "
+                        "edit arriving as pin-0 value events of later blocks");
+    command->add_option("-i,--in", options->input,
+                        "input audio file for --render (default: the test signal)");
+    command->add_option("--edit-at", options->editAt, "time in seconds at which the edit reaches the module")
+        ->capture_default_str();
+    command->add_option("-b,--block-size", options->blockSize, "samples per processBlock call")
+        ->check(CLI::Range(1, 65536))
+        ->capture_default_str();
+    command->add_option("--format", options->format, "output samples: float, pcm16 or pcm24")
+        ->capture_default_str();
+    command->callback([&session, options] { runEditor(session, *options); });
+}
+
+} // namespace shaperhost

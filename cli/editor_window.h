@@ -1,0 +1,43 @@
+// The window system an editor module draws into, as the host program reaches it: a host window to
+// parent the editor, messages sent to the editor's window, and the window's pixels after a paint.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/plots.h"
+
+namespace shaperhost {
+
+class ModuleLibrary;
+
+class EditorWindowSystem {
+public:
+    // Finds the window system of the loaded library; a failure when it has none.
+    explicit EditorWindowSystem(const ModuleLibrary& library);
+
+    void* createHostWindow(int width, int height) const;
+    void destroyWindow(void* window) const;
+    // Sends a message with the mouse position packed as the system packs it.
+    void sendMouse(void* window, uint32_t message, int x, int y, bool buttonDown) const;
+    // Paints the window now and returns its client pixels.
+    Image paint(void* window) const;
+
+    static constexpr uint32_t kMouseMove = 0x0200;
+    static constexpr uint32_t kLeftButtonDown = 0x0201;
+    static constexpr uint32_t kLeftButtonUp = 0x0202;
+    static constexpr uint32_t kPaint = 0x000F;
+
+private:
+    using CreateHostWindow = void* (*)(int, int);
+    using DestroyWindow = bool (*)(void*);
+    using SendMessage = intptr_t (*)(void*, uint32_t, uintptr_t, intptr_t);
+    using WindowCanvas = const void* (*)(void*);
+
+    CreateHostWindow createHost = nullptr;
+    DestroyWindow destroy = nullptr;
+    SendMessage send = nullptr;
+    WindowCanvas canvas = nullptr;
+};
+
+} // namespace shaperhost

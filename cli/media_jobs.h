@@ -1,0 +1,76 @@
+// The work behind render, analyze and demo, shared so the demo runs exactly what the commands run.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/audio_io.h"
+#include "cli/commands.h"
+#include "cli/render_engine.h"
+#include "cli/spectrum.h"
+#include "cli/text_args.h"
+
+namespace shaperhost {
+
+// The built-in test signal: a sine whose level rises from 0 to 5 V over two seconds.
+constexpr double kTestSignalSeconds = 2.0;
+constexpr double kTestSignalEndAmplitude = 0.5;
+
+struct RenderJob {
+    std::string module;            // identifier or name
+    std::string text;              // pin 0 at the start
+    std::vector<TimedText> timed;  // text changes at times in seconds
+    std::vector<TextChange> extra; // text changes at samples (e.g. from an editor)
+    std::string input;             // empty: the built-in test signal
+    std::string output;
+    SampleFormat format = SampleFormat::Float;
+    int32_t blockSize = 64;
+    float gain = 1.0f;
+    double signalFrequency = 220.0;
+    int sampleRate = 48000;
+};
+
+struct RenderSummary {
+    std::string moduleId;
+    AudioBuffer input; // as fed to the module, gain applied
+    AudioBuffer output;
+    Levels inputLevels;
+    Levels outputLevels;
+    RenderReport report;
+};
+
+// Checks the job's values that do not need files (usage errors), renders and writes the output file.
+RenderSummary runRenderJob(Session& session, const RenderJob& job, std::ostream& log);
+void printLevels(std::ostream& out, const char* label, const Levels& levels);
+
+struct AnalyzeJob {
+    std::string module;
+    std::string text;
+    double levelVolts = 5.0;
+    double frequency = 1000.0;
+    int sampleRate = 48000;
+    int length = 65536;
+    int harmonics = 9;
+    int32_t blockSize = 64;
+    std::string png;
+};
+
+struct AnalyzeSummary {
+    std::string moduleId;
+    double frequency = 0.0; // the bin frequency actually used
+    SpectrumAnalysis analysis;
+};
+
+AnalyzeSummary runAnalyzeJob(Session& session, const AnalyzeJob& job, std::ostream& log);
+
+// Transfer curve of (module, text) as PNG; returns the table.
+std::vector<float> writeTransferPng(Session& session, const std::string& moduleId, const std::string& text,
+                                    const std::string& path, int size);
+
+void addRenderCommand(CLI::App& app, Session& session);
+void addAnalyzeCommand(CLI::App& app, Session& session);
+void addEditorCommand(CLI::App& app, Session& session);
+void addDemoCommand(CLI::App& app, Session& session);
+
+} // namespace shaperhost

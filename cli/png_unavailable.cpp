@@ -1,0 +1,15 @@
+// The Windows build has no libpng: pictures are left out there.
+#include "cli/cli_error.h"
+#include "cli/plots.h"
+
+namespace shaperhost {
+
+bool pngAvailable() {
+    return false;
+}
+
+void writePng(const std::string& path, const Image&) {
+    throw usageError("cannot write '" + path + "': this build writes no PNG files (use the Linux build)");
+}
+
+} // namespace shaperhost

@@ -1,0 +1,83 @@
+#include "cli/text_args.h"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <locale>
+#include <sstream>
+
+#include "cli/cli_error.h"
+
+namespace shaperhost {
+
+bool looksLikeModuleText(const std::string& name) {
+    return name.find('(') != std::string::npos || name.find(')') != std::string::npos ||
+           name.find('*') != std::string::npos || name.find('^') != std::string::npos;
+}
+
+std::string moduleText(const std::string& text, const std::string& file, const std::string& fallback) {
+    if (!text.empty())
+        return text;
+    if (file.empty())
+        return fallback;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::string message = "cannot read the text file '" + file + "'";
+        if (looksLikeModuleText(file))
+            message += ": this looks like a module text, not a file name; give the text itself with --text";
+        throw usageError(message);
+    }
+    std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!contents.empty() && contents.back() == '\n')
+        contents.pop_back();
+    if (!contents.empty() && contents.back() == '\r')
+        contents.pop_back();
+    return contents;
+}
+
+bool readNumber(const std::string& text, double* value) {
+    if (text.empty())
+        return false;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (*first == '+')
+        ++first;
+    const std::from_chars_result result = std::from_chars(first, last, *value);
+    return result.ec == std::errc() && result.ptr == last;
+}
+
+TimedText parseTimedText(const std::string& value) {
+    const std::size_t colon = value.find(':');
+    if (colon == std::string::npos)
+        throw usageError("--text-at expects SECONDS:TEXT, e.g. 1.5:tanh(x), not '" + value + "'");
+    TimedText timed;
+    const std::string time = value.substr(0, colon);
+    if (!readNumber(time, &timed.seconds) || !std::isfinite(timed.seconds) || timed.seconds < 0.0)
+        throw usageError("--text-at: '" + time + "' is not a time in seconds (0 or more)");
+    timed.text = value.substr(colon + 1);
+    return timed;
+}
+
+std::string formatFloat(float value) {
+    char buffer[64];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof(buffer), value);
+    return std::string(buffer, r.ptr);
+}
+
+std::string formatDouble(double value) {
+    char buffer[64];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof(buffer), value);
+    return std::string(buffer, r.ptr);
+}
+
+std::string formatFixed(double value, int decimals) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out.setf(std::ios::fixed);
+    out.precision(decimals);
+    out << value;
+    return out.str();
+}
+
+} // namespace shaperhost

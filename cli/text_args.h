@@ -1,0 +1,33 @@
+// Command-line values: module texts given inline or in a file, timed text changes, numbers read
+// independently of the process locale.
+#pragma once
+
+#include <string>
+
+namespace shaperhost {
+
+// The module text: `text` when given, else the contents of `file` (one trailing line end dropped),
+// else `fallback`. A file that does not exist is a usage error that says so, with a hint when the name
+// looks like a module text given where a file was expected.
+std::string moduleText(const std::string& text, const std::string& file, const std::string& fallback);
+
+// "SECONDS:TEXT" (e.g. "1.5:(-5,-5)...") split at its first colon. Malformed values are usage errors.
+struct TimedText {
+    double seconds = 0.0;
+    std::string text;
+};
+TimedText parseTimedText(const std::string& value);
+
+// A decimal number with "." as the decimal point whatever the locale; false when not all of it reads.
+bool readNumber(const std::string& text, double* value);
+
+// Shortest text that reads back to exactly this value ("." as the decimal point).
+std::string formatFloat(float value);
+std::string formatDouble(double value);
+// Fixed notation with `decimals` digits after the point.
+std::string formatFixed(double value, int decimals);
+
+// True when the name looks like curve points or a formula rather than a file name.
+bool looksLikeModuleText(const std::string& name);
+
+} // namespace shaperhost
