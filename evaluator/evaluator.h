@@ -46,7 +46,7 @@ public:
     // the expression is an assignment or a deletion ("name = ...") and to 0 otherwise, and returns
     // kErrorNone. On an error stores 0.0, leaves *assigned alone and returns the code; assignments
     // made before the error stay. Text after the first token that cannot continue the expression is
-    // ignored. Allocates nothing.
+    // ignored. Works in fixed buffers; only an error's exception object comes from the C++ runtime.
     int evaluate(const char* expression, double* result, int* assigned);
 
     // Stores a variable (the name lowered and cut to 15 characters). False when the name is new and

@@ -9,7 +9,8 @@ public:
     // [audio thread] Evaluates the formula at x = -5 V + i x 10/512 V for i = 0 to 512 with one
     // evaluator, so a variable the formula assigns at one position is still set at the next. Writes
     // all 513 entries; a position where the formula fails, or gives a value that is not finite as a
-    // float, holds 0. Allocates only the formula's UTF-8 copy.
+    // float, holds 0. Allocates the formula's UTF-8 copy; a position where evaluation fails also costs
+    // the C++ runtime's exception object.
     void rebuildTable() override;
 };
 
