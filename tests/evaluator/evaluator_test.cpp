@@ -69,16 +69,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"hypot(3,4)", 0, 5}, Case{"hypot(-5,12)", 0, 13}, Case{"e", 0, 2.718281828459045},
                       Case{"tanh(0)", 0, 0}));
 
-INSTANTIATE_TEST_SUITE_P(Errors, EvaluatorCases,
-                         ::testing::Values(Case{"", 9, 0}, Case{" \t ", 9, 0}, Case{"--1", 1, 0},
-                                           Case{"1+", 1, 0}, Case{"*2", 1, 0}, Case{"2 $ 3", 1, 0},
-                                           Case{"1+\xC3\xA9", 1, 0}, Case{"1/0", 3, 0}, Case{"5%0", 3, 0},
-                                           Case{"1/(0*-1)", 3, 0}, Case{"()", 8, 0}, Case{"(1", 2, 0},
-                                           Case{"2*(3", 2, 0}, Case{"sin()", 8, 0}, Case{"max(1,)", 8, 0},
-                                           Case{"max(,1)", 8, 0}, Case{"sin(1,2)", 7, 0},
-                                           Case{"max(1)", 7, 0}, Case{"max(1,2,3,4,5)", 7, 0},
-                                           Case{"foo(1)", 6, 0}, Case{"foo", 4, 0}, Case{"_a", 4, 0},
-                                           Case{"x1", 4, 0}, Case{"2*foo", 4, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Errors, EvaluatorCases,
+    ::testing::Values(Case{"", 9, 0}, Case{" \t ", 9, 0}, Case{"--1", 1, 0}, Case{"1+", 1, 0},
+                      Case{"*2", 1, 0}, Case{"2 $ 3", 1, 0}, Case{"1+\xC3\xA9", 1, 0}, Case{"1/0", 3, 0},
+                      Case{"5%0", 3, 0}, Case{"1/(0*-1)", 3, 0}, Case{"()", 8, 0}, Case{"(1", 2, 0},
+                      Case{"2*(3", 2, 0}, Case{"sin()", 8, 0}, Case{"max(1,)", 8, 0}, Case{"max(,1)", 8, 0},
+                      Case{"sin(1,2)", 7, 0}, Case{"max(1)", 7, 0}, Case{"max(1,2,3,4,5)", 7, 0},
+                      Case{"foo(1)", 6, 0}, Case{"foo", 4, 0}, Case{"_a", 4, 0}, Case{"x1", 4, 0},
+                      Case{"2*foo", 4, 0}, Case{"1\n", 1, 0}, Case{"1\r\n", 1, 0}));
 
 // Domain errors and overflow are results, not errors.
 TEST(Evaluator, NonFiniteResultsComeBackWithCodeZero) {
@@ -233,6 +232,21 @@ TEST(Evaluator, OverlongExpressionsAndTokensAreRefused) {
     EXPECT_EQ(result, 3.0);
     EXPECT_EQ(evaluator.evaluate((letters31 + "f=3").c_str(), &result, &assigned), kErrorTooLong);
     EXPECT_EQ(result, 0.0);
+}
+
+// The parse recurses per parenthesis and per call; the length limit bounds the depth.
+TEST(Evaluator, DeepestNestingThatFits) {
+    Evaluator evaluator;
+    double result = 0.0;
+    const std::string parentheses = std::string(249, '(') + "1" + std::string(249, ')');
+    EXPECT_EQ(evaluator.evaluate(parentheses.c_str(), &result, nullptr), kErrorNone);
+    EXPECT_EQ(result, 1.0);
+    std::string calls;
+    for (int i = 0; i < 124; ++i)
+        calls += "abs(";
+    calls += "-2";
+    EXPECT_EQ(evaluator.evaluate(calls.c_str(), &result, nullptr), kErrorNone); // closing ")" not needed
+    EXPECT_EQ(result, 2.0);
 }
 
 // Each evaluator keeps its own error: two failing on two threads at once do not mix their codes.
