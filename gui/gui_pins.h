@@ -2,11 +2,12 @@
 // callbacks that tell the editor a pin has changed.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
-
 #include <map>
+#include <type_traits>
 
 #include "factory/pin_text.h"
 
@@ -45,6 +46,7 @@ public:
 
     // Takes the value from the host's bytes; returns true when it changed.
     virtual bool setValueRaw(int32_t voice, int32_t byteCount, const void* data) = 0;
+    // What kind of value the pin holds (1 for text); nothing in the library asks.
     virtual int32_t valueKind() const = 0;
     // Asks the owner to notify this pin when its value is the default one.
     virtual void notifyIfDefault(int32_t pinIndex) = 0;
@@ -63,8 +65,7 @@ template <class T> struct GuiPinValueBytes {
     static T fromBytes(int32_t byteCount, const void* data) {
         T value{};
         if (byteCount > 0 && data != nullptr)
-            std::memcpy(&value, data,
-                        static_cast<std::size_t>(byteCount) < sizeof(T) ? byteCount : sizeof(T));
+            std::memcpy(&value, data, std::min(static_cast<std::size_t>(byteCount), sizeof(T)));
         return value;
     }
     static constexpr int32_t kFirstKind = 0;
