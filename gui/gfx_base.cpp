@@ -100,8 +100,12 @@ int32_t MpGuiWindowsGfxBase::openWindow(platform::WindowHandle parent, platform:
 }
 
 int32_t MpGuiWindowsGfxBase::closeWindow() {
-    if (windowHandle == nullptr)
+    if (windowHandle == nullptr) {
+        // A window destroyed from outside could not take the class with it while it still existed.
+        if (openWindowCount == 0)
+            unregisterWindowClass();
         return gmpi::kResultOk;
+    }
     const platform::WindowHandle handle = windowHandle;
     // The window's WM_DESTROY forgets it and counts it closed; do so here when that did not happen.
     platform::destroyWindow(handle);
