@@ -1,0 +1,119 @@
+// Formulas from anywhere: the evaluator on arbitrary bytes (over-long texts and tokens included), with
+// a fresh evaluator and with one whose variable records fill up over the run, and the formula module's
+// table builder driven through the module's interface table.
+//
+// Input: the bytes are the formula's UTF-8 form; the module receives their UTF-16 form as pin text.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "evaluator/evaluator.h"
+#include "reliability/rig.h"
+
+namespace {
+
+void fail(const char* what) {
+    std::fprintf(stderr, "formula fuzz: %s\n", what);
+    std::abort();
+}
+
+void checkCode(int code) {
+    if (code < kErrorNone || code > kErrorTooLong)
+        fail("evaluate returned an unknown code");
+}
+
+struct FormulaModule {
+    mphost::SharedMemoryPool pool;
+    rig::GuardedBuffer in{64};
+    rig::GuardedBuffer out{64};
+    std::unique_ptr<rig::Module> module;
+    bool started = false;
+
+    FormulaModule() {
+        module = std::make_unique<rig::Module>(rig::kFormulaModuleId, pool, 0xf00);
+        if (!module->valid()) {
+            std::fprintf(stderr, "formula fuzz: the formula module is not registered; evaluator only\n");
+            module.reset();
+            return;
+        }
+        module->start(in.data(), out.data());
+        for (std::size_t i = 0; i < in.size(); ++i)
+            in.data()[i] = static_cast<float>(i) / 32.0f - 1.0f;
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The evaluator reads up to the first NUL: give it exactly the input plus a terminator, in its
+    // own allocation so a read past the end is caught.
+    std::unique_ptr<char[]> formula(new char[size + 1]);
+    if (size > 0)
+        std::memcpy(formula.get(), data, size);
+    formula[size] = '\0';
+
+    {
+        Evaluator fresh;
+        double result = 1.0;
+        int assigned = -1;
+        const int code = fresh.evaluate(formula.get(), &result, &assigned);
+        checkCode(code);
+        if (code != kErrorNone && result != 0.0)
+            fail("a failed evaluation did not store 0");
+        if (code == kErrorNone && assigned != 0 && assigned != 1)
+            fail("the assigned flag is neither 0 nor 1");
+        // Null result and flag pointers and a null expression are answered, not dereferenced.
+        checkCode(fresh.evaluate(formula.get(), nullptr, nullptr));
+        checkCode(fresh.evaluate(nullptr, &result, &assigned));
+    }
+    {
+        // Assignments accumulate over the run until all 50 records are taken.
+        static Evaluator lasting;
+        double result = 0.0;
+        int assigned = 0;
+        const double x = static_cast<double>(size) * 0.01953125 - 5.0;
+        lasting.setVariable("x", &x);
+        checkCode(lasting.evaluate(formula.get(), &result, &assigned));
+        double read = 0.0;
+        lasting.getVariable(formula.get(), &read);
+        lasting.deleteVariable(formula.get());
+    }
+
+    static FormulaModule shaper;
+    if (shaper.module == nullptr)
+        return 0;
+    const PinText text = pinTextFromUtf8(std::string(reinterpret_cast<const char*>(data), size));
+    const uint32_t byteSize = static_cast<uint32_t>(text.size() * 2);
+    std::unique_ptr<char16_t[]> payload(new char16_t[text.size() + 1]);
+    if (!text.empty())
+        std::memcpy(payload.get(), text.data(), byteSize);
+    std::unique_ptr<gmpi::HostEvent> start(new gmpi::HostEvent{});
+    std::unique_ptr<gmpi::HostEvent> value(new gmpi::HostEvent{});
+    start->type = gmpi::kEventStart;
+    start->next = value.get();
+    value->type = gmpi::kEventPinValue;
+    value->pinId = 0;
+    value->byteSize = byteSize;
+    value->dataPointer = payload.get();
+    shaper.module->process(64, shaper.started ? value.get() : start.get());
+    shaper.started = true;
+
+    const float* table = shaper.module->table();
+    if (table == nullptr)
+        fail("the module has no table block");
+    if (!rig::allFinite(table))
+        fail("a table entry is not finite");
+    if (!rig::blockTailIntact(table, shaper.pool.fill))
+        fail("the table block was written past entry 512");
+    if (!shaper.in.guardsIntact() || !shaper.out.guardsIntact())
+        fail("an audio buffer was written outside its samples");
+    for (std::size_t i = 0; i < shaper.out.size(); ++i) {
+        if (!std::isfinite(shaper.out.data()[i]))
+            fail("an output sample is not finite");
+    }
+    return 0;
+}

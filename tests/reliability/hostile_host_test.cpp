@@ -1,0 +1,348 @@
+// Hosts that do not keep the contract: no host, a host without processing services or shared memory,
+// buffers never assigned, a second open, releases through every face, events for pins that do not
+// exist, and editor calls around the window's life. The library must neither crash nor write where
+// it was not given room.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "gui/platform/native_window_system.h"
+#include "host/editor_host.h"
+#include "host/event_list.h"
+#include "reliability/rig.h"
+
+namespace {
+
+using mphost::EventList;
+using mphost::SharedMemoryPool;
+namespace raw = mphost::raw;
+namespace native = platform::native;
+
+const PinText kIdentityCurve = u"(-5.0,-5.0)(-4.0,-4.0)(-3.0,-3.0)(-2.0,-2.0)(-1.0,-1.0)(0.0,0.0)"
+                               u"(1.0,1.0)(2.0,2.0)(3.0,3.0)(4.0,4.0)(5.0,5.0)";
+const PinText kHalfCurve = u"(-5.0,-2.5)(-4.0,-2.0)(-3.0,-1.5)(-2.0,-1.0)(-1.0,-0.5)(0.0,0.0)"
+                           u"(1.0,0.5)(2.0,1.0)(3.0,1.5)(4.0,2.0)(5.0,2.5)";
+
+struct ModuleKind {
+    const wchar_t* id;
+    PinText text; // a valid text for the module: output = input / 2 between -5 V and +5 V
+};
+
+std::vector<ModuleKind> moduleKinds() {
+    return {{rig::kCurveModuleId, kHalfCurve}, {rig::kFormulaModuleId, u"x/2"}};
+}
+
+// Creates the module through the factory without any host; null when not registered in this build.
+void* createBare(const wchar_t* id) {
+    void* object = nullptr;
+    if (MpFactory::instance()->createInstance2(id, 0, &object) != gmpi::kResultOk)
+        return nullptr;
+    return object;
+}
+
+class HostileProcessingHost : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        kind = moduleKinds()[GetParam()];
+        module = createBare(kind.id);
+        if (module == nullptr)
+            GTEST_SKIP() << "module not registered in this build";
+        // The IMpPlugin2 face, for attachHost; its reference is given back at once.
+        ASSERT_EQ(raw::queryInterface(module, gmpi::kIidPlugin2, &module2), gmpi::kResultOk);
+        raw::release(module2);
+        for (std::size_t i = 0; i < in.size(); ++i)
+            in.data()[i] = static_cast<float>(i) / 64.0f - 0.5f;
+        for (std::size_t i = 0; i < out.size(); ++i)
+            out.data()[i] = kUntouched;
+    }
+    void TearDown() override {
+        if (module != nullptr) {
+            EXPECT_EQ(raw::release(module), 0);
+        }
+        EXPECT_TRUE(in.guardsIntact());
+        EXPECT_TRUE(out.guardsIntact());
+    }
+
+    // Start event and the module's text at 0, then the rest of a 64-sample block.
+    void processStartBlock() {
+        EventList events;
+        events.start(0).pinValue(0, 0, kind.text);
+        raw::plugin::processBlock(module, 64, events.head());
+    }
+    bool outputUntouched() const {
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            if (out.data()[i] != kUntouched)
+                return false;
+        }
+        return true;
+    }
+
+    static constexpr float kUntouched = 123.0f;
+    ModuleKind kind;
+    void* module = nullptr;  // the primary face
+    void* module2 = nullptr; // the IMpPlugin2 face
+    SharedMemoryPool pool;
+    mphost::ProcessingHost host{pool, 7}; // outlives the module: TearDown releases it
+    rig::GuardedBuffer in{64};
+    rig::GuardedBuffer out{64};
+};
+
+TEST_P(HostileProcessingHost, NullHostIsRefusedAndTheModuleStillProcessesSafely) {
+    EXPECT_NE(raw::plugin2::attachHost(module2, nullptr), gmpi::kResultOk);
+    raw::plugin::open(module);
+    raw::plugin::assignPinBuffer(module, 1, in.data());
+    raw::plugin::assignPinBuffer(module, 2, out.data());
+    processStartBlock();
+    raw::plugin::processBlock(module, 64, nullptr);
+    for (std::size_t i = 0; i < out.size(); ++i)
+        EXPECT_TRUE(std::isfinite(out.data()[i])) << i;
+}
+
+TEST_P(HostileProcessingHost, HostWithoutProcessingServicesKeepsNoReference) {
+    host.instanceHandle = 7;
+    host.refuseProcessingHost = true;
+    EXPECT_NE(raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host)), gmpi::kResultOk);
+    raw::plugin::open(module);
+    raw::plugin::assignPinBuffer(module, 1, in.data());
+    raw::plugin::assignPinBuffer(module, 2, out.data());
+    processStartBlock();
+    for (std::size_t i = 0; i < out.size(); ++i)
+        EXPECT_TRUE(std::isfinite(out.data()[i])) << i;
+    EXPECT_EQ(raw::release(module), 0);
+    module = nullptr;
+    EXPECT_EQ(host.referenceCount(), 1);
+}
+
+TEST_P(HostileProcessingHost, RefusedSharedMemoryGivesSilenceNotACrash) {
+    host.instanceHandle = 7;
+    host.refuseSharedMemory = true;
+    raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host));
+    raw::plugin::open(module);
+    raw::plugin::assignPinBuffer(module, 1, in.data());
+    raw::plugin::assignPinBuffer(module, 2, out.data());
+    processStartBlock();
+    for (std::size_t i = 0; i < out.size(); ++i)
+        EXPECT_TRUE(out.data()[i] == 0.0f || out.data()[i] == kUntouched) << i;
+    EXPECT_EQ(pool.blockCount(), 0u);
+}
+
+TEST_P(HostileProcessingHost, MissingBuffersAreNeverWritten) {
+    host.instanceHandle = 7;
+    raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host));
+    raw::plugin::open(module);
+    // No buffer at all.
+    processStartBlock();
+    // Output only: no input to shape, so the output stays as it was.
+    raw::plugin::assignPinBuffer(module, 2, out.data());
+    raw::plugin::processBlock(module, 64, nullptr);
+    EXPECT_TRUE(outputUntouched());
+    // Input only (the output withdrawn): the input is not written either.
+    const std::vector<float> before(in.data(), in.data() + in.size());
+    raw::plugin::assignPinBuffer(module, 2, nullptr);
+    raw::plugin::assignPinBuffer(module, 1, in.data());
+    raw::plugin::processBlock(module, 64, nullptr);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), in.data()));
+    EXPECT_TRUE(outputUntouched());
+}
+
+TEST_P(HostileProcessingHost, SecondOpenKeepsTheSameTable) {
+    host.instanceHandle = 0x2a;
+    raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host));
+    EXPECT_EQ(raw::plugin::open(module), gmpi::kResultOk);
+    raw::plugin::assignPinBuffer(module, 1, in.data());
+    raw::plugin::assignPinBuffer(module, 2, out.data());
+    processStartBlock();
+    EXPECT_EQ(raw::plugin2::open(module2), gmpi::kResultOk);
+    EXPECT_EQ(pool.blockCount(), 1u);
+    raw::plugin::processBlock(module, 64, nullptr);
+    // The half curve: input -0.5 + i/64 gives half of it (entries exact to float rounding).
+    for (std::size_t i = 0; i < out.size(); ++i)
+        EXPECT_NEAR(out.data()[i], in.data()[i] * 0.5f, 1e-6f) << i;
+}
+
+TEST_P(HostileProcessingHost, ReleaseThroughEveryFaceEndsAtZero) {
+    host.instanceHandle = 1;
+    raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host));
+    void* faces[3] = {};
+    ASSERT_EQ(raw::queryInterface(module, gmpi::kIidPlugin2, &faces[0]), gmpi::kResultOk);
+    ASSERT_EQ(raw::queryInterface(module, gmpi::kIidPlugin, &faces[1]), gmpi::kResultOk);
+    ASSERT_EQ(raw::queryInterface(faces[0], gmpi::kIidUnknown, &faces[2]), gmpi::kResultOk);
+    EXPECT_EQ(raw::addRef(faces[0]), 5);
+    // Five references, released through the three faces in turn.
+    EXPECT_EQ(raw::release(faces[2]), 4);
+    EXPECT_EQ(raw::release(faces[0]), 3);
+    EXPECT_EQ(raw::release(faces[1]), 2);
+    EXPECT_EQ(raw::release(faces[0]), 1);
+    EXPECT_EQ(host.referenceCount(), 2); // the module still holds the host
+    EXPECT_EQ(raw::release(module), 0);
+    module = nullptr;
+    EXPECT_EQ(host.referenceCount(), 1);
+}
+
+TEST_P(HostileProcessingHost, EventsForUnregisteredPinsAreSkipped) {
+    host.instanceHandle = 3;
+    raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host));
+    raw::plugin::open(module);
+    raw::plugin::assignPinBuffer(module, 1, in.data());
+    raw::plugin::assignPinBuffer(module, 2, out.data());
+    EXPECT_EQ(raw::plugin::assignPinBuffer(module, 3, out.data()), gmpi::kResultFailed);
+    EXPECT_EQ(raw::plugin::assignPinBuffer(module, -1, out.data()), gmpi::kResultFailed);
+    processStartBlock();
+    const float* before = static_cast<const float*>(pool.find(rig::tableName(3)));
+    ASSERT_NE(before, nullptr);
+    const std::vector<float> table(before, before + rig::kEntries);
+
+    const PinText garbage = u"(((,,,)))garbage";
+    EventList events;
+    for (int32_t pin : {-1, 3, 4, 1000, INT32_MIN, INT32_MAX}) {
+        events.pinValue(8, pin, garbage).streaming(8, pin, true).other(8, gmpi::kEventPinOther, pin);
+        events.pinBytes(16, pin, 0xFFFFFFFFu, nullptr, true); // a byte size far beyond the record
+    }
+    raw::plugin::processBlock(module, 64, events.head());
+    const float* now = static_cast<float*>(pool.find(rig::tableName(3)));
+    EXPECT_TRUE(std::equal(table.begin(), table.end(), now));
+    EXPECT_TRUE(rig::blockTailIntact(now, pool.fill));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, HostileProcessingHost, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == 0 ? std::string("CurvePoints") : std::string("Formula");
+                         });
+
+TEST(HostileProcessingHostFactory, CreateInstanceWithANullHost) {
+    for (const ModuleKind& kind : moduleKinds()) {
+        void* object = nullptr;
+        const int32_t result = MpFactory::instance()->createInstance(kind.id, 0, nullptr, &object);
+        if (result == gmpi::kResultUnsupported)
+            continue; // not registered in this build
+        if (object != nullptr) {
+            EXPECT_EQ(raw::release(object), 0);
+        }
+    }
+}
+
+// ---- Editor ----
+
+class HostileEditorHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        windowsBefore = native::liveWindowCount();
+        if (MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, host.unknown(), &editor) !=
+                gmpi::kResultOk ||
+            editor == nullptr)
+            GTEST_SKIP() << "editor not registered in this build";
+        ASSERT_EQ(raw::queryInterface(editor, gmpi::kIidGraphicsWinGdi, &graphics), gmpi::kResultOk);
+        raw::release(graphics); // the editor's own reference keeps the face alive
+        parent = native::createHostWindow(200, 200);
+        raw::graphics::arrange(graphics, 0, 100, 0, 100);
+    }
+    void TearDown() override {
+        if (editor != nullptr) {
+            EXPECT_EQ(raw::release(editor), 0);
+        }
+        if (parent != nullptr)
+            platform::destroyWindow(parent);
+        EXPECT_EQ(native::liveWindowCount(), windowsBefore);
+    }
+    void sendText(const PinText& text) {
+        raw::editor::setPin(editor, 0, 0, pinTextByteSize(text), text.data());
+        raw::editor::notifyPin(editor, 0, 0);
+    }
+    void mouse(platform::WindowHandle window) {
+        native::sendMessage(window, platform::kWmLButtonDown, 1, platform::makeMouseLParam(50, 50));
+        native::sendMessage(window, platform::kWmMouseMove, 1, platform::makeMouseLParam(60, 40));
+        native::sendMessage(window, platform::kWmLButtonUp, 0, platform::makeMouseLParam(60, 40));
+        native::sendMessage(window, platform::kWmPaint, 0, 0);
+    }
+
+    mphost::EditorHost host;
+    void* editor = nullptr;
+    void* graphics = nullptr;
+    platform::WindowHandle parent = nullptr;
+    int windowsBefore = 0;
+};
+
+TEST_F(HostileEditorHost, PinValuesBeforeOpenAndAfterClose) {
+    sendText(kIdentityCurve);
+    sendText(u"garbage)");
+    raw::editor::setPin(editor, 0, 0, -4, nullptr);
+    raw::editor::setPin(editor, 0, 0, 7, "(1,2)(3");
+    raw::editor::notifyPin(editor, 0, 0);
+    raw::editor::setPin(editor, 5, 0, 2, u"x");
+    raw::editor::notifyPin(editor, -1, 0);
+
+    void* window = nullptr;
+    ASSERT_EQ(raw::graphics::openWindow(graphics, parent, &window), gmpi::kResultOk);
+    ASSERT_NE(window, nullptr);
+    mouse(window);
+    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
+    EXPECT_FALSE(native::isWindow(window));
+
+    // After the close: values, sizes and messages to the old handle go nowhere harmful.
+    sendText(kHalfCurve);
+    raw::graphics::arrange(graphics, 10, 5, 10, 5);
+    mouse(window);
+    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
+}
+
+TEST_F(HostileEditorHost, SecondOpenGivesTheSameWindow) {
+    void* first = nullptr;
+    void* second = nullptr;
+    raw::graphics::openWindow(graphics, parent, &first);
+    raw::graphics::openWindow(graphics, parent, &second);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(native::liveWindowCount(), windowsBefore + 2); // the host's parent and one editor window
+    // Released while open, then the parent goes: no message may reach the released editor.
+    EXPECT_EQ(raw::release(editor), 0);
+    editor = nullptr;
+    EXPECT_FALSE(native::isWindow(first));
+}
+
+TEST_F(HostileEditorHost, ParentDestroyedBeforeCloseWindow) {
+    void* window = nullptr;
+    raw::graphics::openWindow(graphics, parent, &window);
+    platform::destroyWindow(parent);
+    parent = nullptr;
+    EXPECT_FALSE(native::isWindow(window));
+    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
+    // The editor can open again under a new parent.
+    parent = native::createHostWindow(200, 200);
+    void* again = nullptr;
+    raw::graphics::openWindow(graphics, parent, &again);
+    EXPECT_TRUE(native::isWindow(again));
+    mouse(again);
+    raw::graphics::closeWindow(graphics);
+    EXPECT_FALSE(native::isClassRegistered(L"DefaultMpWClass", platform::libraryInstance()));
+}
+
+TEST_F(HostileEditorHost, WindowClosedByItsOwnMessage) {
+    void* window = nullptr;
+    raw::graphics::openWindow(graphics, parent, &window);
+    native::sendMessage(window, platform::kWmClose, 0, 0);
+    EXPECT_FALSE(native::isWindow(window));
+    sendText(kHalfCurve);
+    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
+    EXPECT_FALSE(native::isClassRegistered(L"DefaultMpWClass", platform::libraryInstance()));
+}
+
+TEST(HostileEditorHostFactory, EditorWithoutHostOrServicesIsRefused) {
+    void* editor = nullptr;
+    const int32_t bare = MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, nullptr, &editor);
+    if (bare == gmpi::kResultUnsupported)
+        GTEST_SKIP() << "editor not registered in this build";
+    EXPECT_EQ(bare, gmpi::kResultFailed);
+    if (editor != nullptr)
+        raw::release(editor);
+
+    mphost::EditorHost host;
+    host.offerWindowHost = false;
+    editor = nullptr;
+    EXPECT_EQ(MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, host.unknown(), &editor),
+              gmpi::kResultFailed);
+    if (editor != nullptr)
+        raw::release(editor);
+}
+
+} // namespace
