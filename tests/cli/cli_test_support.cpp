@@ -1,0 +1,146 @@
+#include "cli_test_support.h"
+
+#include <png.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "host/plugin_library.h"
+
+namespace fs = std::filesystem;
+
+namespace clitest {
+
+const char* const kIdentityCurve =
+    "(-5.0,-5.0)(-4.0,-4.0)(-3.0,-3.0)(-2.0,-2.0)(-1.0,-1.0)(0.0,0.0)(1.0,1.0)(2.0,2.0)"
+    "(3.0,3.0)(4.0,4.0)(5.0,5.0)";
+
+namespace {
+
+std::string quoted(const std::string& word) {
+    std::string q = "'";
+    for (char c : word) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+} // namespace
+
+void ProgramTest::SetUp() {
+    std::random_device random;
+    const std::string name = std::string("shaperhost-") +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                             std::to_string(random() % 1000000u);
+    folder = (fs::temp_directory_path() / name).string();
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+}
+
+void ProgramTest::TearDown() {
+    if (!HasFailure())
+        fs::remove_all(folder);
+}
+
+RunResult ProgramTest::run(const std::vector<std::string>& args) const {
+    std::string command = quoted(mphost::PluginLibrary::programFolder() + "shaperhost");
+    for (const std::string& a : args)
+        command += " " + quoted(a);
+    const std::string errFile = folder + "/../" + fs::path(folder).filename().string() + ".stderr";
+    command += " 2>" + quoted(errFile);
+    RunResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return result;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        result.out.append(buffer, n);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = readText(errFile);
+    fs::remove(errFile);
+    return result;
+}
+
+bool ProgramTest::exists(const std::string& name) const {
+    return fs::exists(path(name));
+}
+
+std::vector<std::string> ProgramTest::files() const {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+bool readSound(const std::string& path, Sound* sound) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        return false;
+    sound->channels = info.channels;
+    sound->sampleRate = info.samplerate;
+    sound->format = info.format;
+    sound->samples.assign(static_cast<std::size_t>(info.frames * info.channels), 0.0f);
+    const sf_count_t got = sf_readf_float(file, sound->samples.data(), info.frames);
+    sf_close(file);
+    return got == info.frames;
+}
+
+void writePcm16(const std::string& path, int channels, int sampleRate, const std::vector<short>& samples) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    sf_writef_short(file, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
+    sf_close(file);
+}
+
+bool readPngSize(const std::string& path, int* width, int* height) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return false;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
+    const bool ok = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0;
+    *width = static_cast<int>(image.width);
+    *height = static_cast<int>(image.height);
+    return ok;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string identityWith(int index, const std::string& point) {
+    std::string text;
+    for (int k = 0; k <= 10; ++k) {
+        if (k == index) {
+            text += point;
+        } else {
+            const int v = k - 5;
+            text += "(" + std::to_string(v) + ".0," + std::to_string(v) + ".0)";
+        }
+    }
+    return text;
+}
+
+} // namespace clitest

@@ -1,0 +1,227 @@
+// The program's other commands and its answers to bad input: exit codes, messages, and no output file.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli_test_support.h"
+#include "host/plugin_library.h"
+
+namespace {
+
+using namespace clitest;
+
+class Commands : public ProgramTest {};
+
+TEST_F(Commands, ListConfirmsEveryDescribedModuleWithTheFactory) {
+    const RunResult r = run({"list"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* line :
+         {"Vedivizor Arirezudez3  kind 0 (processing)", "VU Reridezizi2D  kind 0 (processing)",
+          "Vedivizor Arirezudez3  kind 1 (editor)", "SDK version 30800"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line;
+    std::size_t confirmed = 0;
+    for (std::size_t at = r.out.find("createInstance2: ok"); at != std::string::npos;
+         at = r.out.find("createInstance2: ok", at + 1))
+        ++confirmed;
+    EXPECT_EQ(confirmed, 3u);
+}
+
+TEST_F(Commands, ListFailsForADescribedModuleTheLibraryDoesNotCreate) {
+    writeText(path("desc.json"), R"({"modules": [
+        {"id": "VU Reridezizi2D", "kind": 0, "pins": []},
+        {"id": "VU Reridezizi2D", "kind": 1, "pins": []}]})");
+    const RunResult r = run({"--description", path("desc.json"), "list"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("VU Reridezizi2D  kind 1 (editor)  \"VU Reridezizi2D\"  createInstance2: FAILED"),
+              std::string::npos)
+        << r.out;
+}
+
+// Row i of the CSV: index, input volts, output volts, table value.
+std::vector<double> csvRow(const std::string& csv, int row) {
+    std::istringstream lines(csv);
+    std::string line;
+    for (int i = 0; i <= row + 1 && std::getline(lines, line); ++i) {
+    }
+    std::vector<double> values;
+    std::istringstream cells(line);
+    std::string cell;
+    while (std::getline(cells, cell, ','))
+        values.push_back(std::stod(cell));
+    return values;
+}
+
+TEST_F(Commands, TableWritesTheSharedTableAndWarnsWhenTheCurveMissesZero) {
+    struct Case {
+        const char* module;
+        const char* text;
+        double slope;  // output volts per input volt
+        double offset; // output volts at 0 V
+    };
+    const Case cases[] = {
+        {"Vedivizor Arirezudez3", kIdentityCurve, 1.0, 0.0},
+        {"Curve Waveshaper", "(-5,-4)(-4,-3)(-3,-2)(-2,-1)(-1,0)(0,1)(1,2)(2,3)(3,4)(4,5)(5,6)", 1.0, 1.0},
+        {"VU Reridezizi2D", "x*0.5", 0.5, 0.0},
+        {"formula waveshaper", "2-x", -1.0, 2.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const RunResult r =
+            run({"table", "-m", c.module, "-t", c.text, "--csv", path("t.csv"), "--png", path("t.png")});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err.find("does not pass through 0 V") != std::string::npos, c.offset != 0.0) << r.err;
+        const std::string csv = readText(path("t.csv"));
+        EXPECT_EQ(csv.rfind("index,input_volts,output_volts,table_value\n", 0), 0u);
+        for (int i : {0, 1, 255, 256, 257, 400, 512}) {
+            const std::vector<double> row = csvRow(csv, i);
+            ASSERT_EQ(row.size(), 4u) << "row " << i;
+            const double volts = i * 10.0 / 512.0 - 5.0;
+            EXPECT_EQ(row[0], i);
+            EXPECT_EQ(row[1], volts);
+            EXPECT_NEAR(row[2], c.offset + c.slope * volts, 1e-5) << "row " << i;
+            EXPECT_NEAR(row[3] * 10.0, row[2], 1e-6) << "row " << i;
+        }
+        int width = 0;
+        int height = 0;
+        ASSERT_TRUE(readPngSize(path("t.png"), &width, &height));
+        EXPECT_EQ(width, 512);
+        EXPECT_EQ(height, 512);
+    }
+}
+
+TEST_F(Commands, AnalyzeMeasuresDcAndHarmonicsOfAKnownPolynomial) {
+    // 2 V sine through x + x^2/10: 2 sin + 0.4 sin^2 = 0.2 V DC + 2 V fundamental - 0.2 V second harmonic.
+    const RunResult r =
+        run({"analyze", "-m", "VU Reridezizi2D", "-t", "x+x*x/10", "--level", "2", "--png", path("s.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto valueAfter = [&](const std::string& label) {
+        const std::size_t at = r.out.find(label);
+        return at == std::string::npos ? -1e9 : std::stod(r.out.substr(at + label.size()));
+    };
+    EXPECT_NEAR(valueAfter("DC offset"), 0.2, 1e-3) << r.out;
+    EXPECT_NEAR(valueAfter("fundamental"), 2.0, 1e-3) << r.out;
+    EXPECT_NEAR(valueAfter("THD"), 10.0, 0.05) << r.out;
+    int width = 0;
+    int height = 0;
+    EXPECT_TRUE(readPngSize(path("s.png"), &width, &height));
+}
+
+TEST_F(Commands, DemoWritesReadableSoundsAndPictures) {
+    const RunResult r = run({"demo", "--out", path("demo")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* wav : {"demo/test-signal.wav", "demo/soft-clip.wav", "demo/wavefolder.wav"}) {
+        Sound sound;
+        EXPECT_TRUE(readSound(path(wav), &sound)) << wav;
+        EXPECT_EQ(sound.samples.size(), 96000u) << wav;
+    }
+    for (const char* png :
+         {"demo/soft-clip-curve.png", "demo/wavefolder-curve.png", "demo/soft-clip-spectrum.png",
+          "demo/wavefolder-spectrum.png", "demo/editor-panel.png"}) {
+        int width = 0;
+        int height = 0;
+        EXPECT_TRUE(readPngSize(path(png), &width, &height)) << png;
+    }
+    EXPECT_NE(r.out.find("THD"), std::string::npos);
+}
+
+struct BadInput {
+    const char* name;
+    std::vector<std::string> args; // "@" stands for the test folder, "%" for the program folder
+    int exitCode;
+    const char* message;
+};
+
+TEST_F(Commands, BadInputGivesItsErrorAndLeavesNoOutput) {
+    writeText(path("notes.txt"), "this is not audio\n");
+    writeText(path("blocker"), "a file where a folder should be\n");
+    const std::vector<short> silence(100, 0);
+    writePcm16(path("in.wav"), 1, 48000, silence);
+    const BadInput cases[] = {
+        {"unknown module",
+         {"render", "-m", "No Such Module", "-o", "@/out.wav"},
+         2,
+         "unknown module 'No Such Module'"},
+        {"editor kind as processing",
+         {"table", "-m", "Curve Editor", "--csv", "@/out.wav"},
+         2,
+         "unknown module"},
+        {"missing input",
+         {"render", "-m", "VU Reridezizi2D", "-i", "@/missing.wav", "-o", "@/out.wav"},
+         1,
+         "does not exist"},
+        {"unsupported input",
+         {"render", "-m", "VU Reridezizi2D", "-i", "@/notes.txt", "-o", "@/out.wav"},
+         1,
+         "not a supported audio file"},
+        {"text as input file",
+         {"render", "-m", "VU Reridezizi2D", "-i", "(-5,-5)(5,5)", "-o", "@/out.wav"},
+         1,
+         "looks like a module text"},
+        {"text as text file",
+         {"render", "-m", "VU Reridezizi2D", "--text-file", "tanh(x)*2", "-o", "@/out.wav"},
+         2,
+         "looks like a module text"},
+        {"output folder missing",
+         {"render", "-m", "VU Reridezizi2D", "-o", "@/blocker/out.wav"},
+         1,
+         "cannot write"},
+        {"output format unknown", {"render", "-m", "VU Reridezizi2D", "-o", "@/out.mp3"}, 2, "use .wav"},
+        {"float flac", {"render", "-m", "VU Reridezizi2D", "-o", "@/out.flac"}, 2, "FLAC holds no float"},
+        {"malformed text-at",
+         {"render", "-m", "VU Reridezizi2D", "--text-at", "soon:x", "-o", "@/out.wav"},
+         2,
+         "not a time"},
+        {"block size zero",
+         {"render", "-m", "VU Reridezizi2D", "-b", "0", "-o", "@/out.wav"},
+         2,
+         "block-size"},
+        {"unknown option", {"render", "-m", "VU Reridezizi2D", "--loud", "-o", "@/out.wav"}, 2, "--loud"},
+        {"table into missing folder",
+         {"table", "-m", "VU Reridezizi2D", "--csv", "@/blocker/out.wav"},
+         1,
+         "cannot write"},
+        {"malformed drag", {"editor", "--drag", "50;50", "--png", "@/out.wav"}, 2, "--drag expects"},
+        {"library not loadable",
+         {"--library", "@/notes.txt", "--description", "%waveshapers.json", "render", "-m", "VU Reridezizi2D",
+          "-o", "@/out.wav"},
+         1,
+         "cannot load the module library"},
+        {"description missing",
+         {"--description", "@/none.json", "list"},
+         1,
+         "cannot open the module description"},
+    };
+    for (const BadInput& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args;
+        for (std::string a : c.args) {
+            if (a[0] == '@')
+                a = folder + a.substr(1);
+            else if (a[0] == '%')
+                a = mphost::PluginLibrary::programFolder() + a.substr(1);
+            args.push_back(a);
+        }
+        const RunResult r = run(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(exists("out.wav"));
+        EXPECT_FALSE(exists("out.mp3"));
+        EXPECT_FALSE(exists("out.flac"));
+    }
+    // Only the files the test made: no temporary file stayed behind.
+    EXPECT_EQ(files().size(), 3u);
+}
+
+TEST_F(Commands, AFailedRenderLeavesAnExistingOutputUntouched) {
+    writeText(path("out.wav"), "KEEP");
+    writeText(path("notes.txt"), "this is not audio\n");
+    const RunResult r =
+        run({"render", "-m", "VU Reridezizi2D", "-i", path("notes.txt"), "-o", path("out.wav")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(readText(path("out.wav")), "KEEP");
+    EXPECT_EQ(files().size(), 2u);
+}
+
+} // namespace
