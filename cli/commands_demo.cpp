@@ -17,8 +17,9 @@ namespace {
 // A soft clip through the 11 points: about 5 tanh(x / 2.5) / tanh(2), steep near 0 V, flat towards 5 V.
 const char* const kSoftClipCurve = "(-5.0,-5.0)(-4.0,-4.8)(-3.0,-4.3)(-2.0,-3.4)(-1.0,-2.0)(0.0,0.0)(1.0,2.0)"
                                    "(2.0,3.4)(3.0,4.3)(4.0,4.8)(5.0,5.0)";
-// A wavefolder: gentle below 2 V, folding back beyond, so the rising test sine grows brighter.
-const char* const kFolderFormula = "5*sin(x*pi/4)";
+// A gentle wavefolder: nearly straight at low levels, folding back above 3.5 V, so the rising test sine
+// grows brighter towards its end.
+const char* const kFolderFormula = "5*sin(x*pi/7)";
 
 struct DemoPiece {
     const char* module;

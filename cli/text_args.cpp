@@ -76,6 +76,9 @@ std::string formatFixed(double value, int decimals) {
     out.imbue(std::locale::classic());
     out.setf(std::ios::fixed);
     out.precision(decimals);
+    // A value that rounds to zero is written without a sign.
+    if (std::fabs(value) < 0.5 * std::pow(10.0, -decimals))
+        value = 0.0;
     out << value;
     return out.str();
 }
