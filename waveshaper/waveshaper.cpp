@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "waveshaper/shape_block.h"
+
 const wchar_t kTableNameFormat[] = L"DV waveshaper3 %x curve";
 
 void formatTableName(uint32_t handle, wchar_t (&name)[kTableNameLength]) {
@@ -76,8 +78,7 @@ void Waveshaper::shapeSamples(int32_t bufferOffset, int32_t sampleFrames) {
         return;
     }
     // in and out may be the same buffer: each sample is read before its output is written.
-    for (int32_t n = 0; n < sampleFrames; ++n)
-        out[n] = shapeSample(table, in[n]);
+    shapeBlock(table, in, out, sampleFrames);
 }
 
 void Waveshaper::onPinsUpdated() {
