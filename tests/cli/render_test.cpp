@@ -96,6 +96,40 @@ TEST_F(Render, TextChangeTakesEffectAtItsExactSample) {
     }
 }
 
+TEST_F(Render, ChangesGivenOutOfOrderApplyInTimeOrder) {
+    const std::vector<short> input = smallRamp(3000);
+    writePcm16(path("in.wav"), 1, 48000, input);
+    // 0.03 s is sample 1440, 0.0205 s sample 984; given late first.
+    const RunResult r = run({"render", "-m", "VU Reridezizi2D", "-t", "x", "--text-at", "0.03:2+x*0",
+                             "--text-at", "0.0205:1+x*0", "-i", path("in.wav"), "-o", path("out.wav")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Sound out;
+    ASSERT_TRUE(readSound(path("out.wav"), &out));
+    ASSERT_EQ(out.samples.size(), input.size());
+    EXPECT_NEAR(out.samples[983], input[983] / 32768.0f, 1e-6f);
+    for (std::size_t n = 984; n < 1440; ++n)
+        ASSERT_EQ(out.samples[n], static_cast<float>(1.0 * 0.1)) << "sample " << n;
+    for (std::size_t n = 1440; n < out.samples.size(); ++n)
+        ASSERT_EQ(out.samples[n], static_cast<float>(2.0 * 0.1)) << "sample " << n;
+}
+
+TEST_F(Render, InputGainScalesTheSignalBeforeTheModule) {
+    const std::vector<short> input = smallRamp(2000); // within +-0.1
+    writePcm16(path("in.wav"), 1, 48000, input);
+    for (const char* gain : {"2", "-1", "0.5"}) {
+        SCOPED_TRACE(gain);
+        const RunResult r = run({"render", "-m", "Vedivizor Arirezudez3", "-g", gain, "-i", path("in.wav"),
+                                 "-o", path("out.wav")});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        Sound out;
+        ASSERT_TRUE(readSound(path("out.wav"), &out));
+        ASSERT_EQ(out.samples.size(), input.size());
+        const float factor = std::stof(gain);
+        for (std::size_t n = 0; n < input.size(); ++n)
+            ASSERT_EQ(out.samples[n], input[n] / 32768.0f * factor) << "sample " << n;
+    }
+}
+
 // The curve through the 11 points of the identity with point 5 raised to +2 V, in volts.
 double raisedCentre(double volts) {
     if (volts >= -1.0 && volts <= 0.0)
