@@ -118,6 +118,9 @@ void runRender(Session& session, RenderCommandOptions& options) {
     std::cout << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
               << ", module sleep requests " << s.report.sleepRequests << "\n"
               << "wrote " << job.output << " (" << options.format << ")\n";
+    if (s.outputLevels.peak == 0.0 && s.inputLevels.peak > 0.0)
+        std::cerr
+            << "note: the output is silent; a formula the module cannot evaluate gives 0 V everywhere\n";
 }
 
 struct AnalyzeCommandOptions {
