@@ -12,9 +12,9 @@ namespace {
 
 using namespace clitest;
 
-class Commands : public ProgramTest {};
+class ShaperhostCommands : public ProgramTest {};
 
-TEST_F(Commands, ListConfirmsEveryDescribedModuleWithTheFactory) {
+TEST_F(ShaperhostCommands, ListConfirmsEveryDescribedModuleWithTheFactory) {
     const RunResult r = run({"list"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (const char* line :
@@ -28,7 +28,7 @@ TEST_F(Commands, ListConfirmsEveryDescribedModuleWithTheFactory) {
     EXPECT_EQ(confirmed, 3u);
 }
 
-TEST_F(Commands, ListFailsForADescribedModuleTheLibraryDoesNotCreate) {
+TEST_F(ShaperhostCommands, ListFailsForADescribedModuleTheLibraryDoesNotCreate) {
     writeText(path("desc.json"), R"({"modules": [
         {"id": "VU Reridezizi2D", "kind": 0, "pins": []},
         {"id": "VU Reridezizi2D", "kind": 1, "pins": []}]})");
@@ -53,7 +53,7 @@ std::vector<double> csvRow(const std::string& csv, int row) {
     return values;
 }
 
-TEST_F(Commands, TableWritesTheSharedTableAndWarnsWhenTheCurveMissesZero) {
+TEST_F(ShaperhostCommands, TableWritesTheSharedTableAndWarnsWhenTheCurveMissesZero) {
     struct Case {
         const char* module;
         const char* text;
@@ -91,7 +91,7 @@ TEST_F(Commands, TableWritesTheSharedTableAndWarnsWhenTheCurveMissesZero) {
     }
 }
 
-TEST_F(Commands, AnalyzeMeasuresDcAndHarmonicsOfAKnownPolynomial) {
+TEST_F(ShaperhostCommands, AnalyzeMeasuresDcAndHarmonicsOfAKnownPolynomial) {
     // 2 V sine through x + x^2/10: 2 sin + 0.4 sin^2 = 0.2 V DC + 2 V fundamental - 0.2 V second harmonic.
     const RunResult r =
         run({"analyze", "-m", "VU Reridezizi2D", "-t", "x+x*x/10", "--level", "2", "--png", path("s.png")});
@@ -108,7 +108,7 @@ TEST_F(Commands, AnalyzeMeasuresDcAndHarmonicsOfAKnownPolynomial) {
     EXPECT_TRUE(readPngSize(path("s.png"), &width, &height));
 }
 
-TEST_F(Commands, DemoWritesReadableSoundsAndPictures) {
+TEST_F(ShaperhostCommands, DemoWritesReadableSoundsAndPictures) {
     const RunResult r = run({"demo", "--out", path("demo")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (const char* wav : {"demo/test-signal.wav", "demo/soft-clip.wav", "demo/wavefolder.wav"}) {
@@ -133,7 +133,7 @@ struct BadInput {
     const char* message;
 };
 
-TEST_F(Commands, BadInputGivesItsErrorAndLeavesNoOutput) {
+TEST_F(ShaperhostCommands, BadInputGivesItsErrorAndLeavesNoOutput) {
     writeText(path("notes.txt"), "this is not audio\n");
     writeText(path("blocker"), "a file where a folder should be\n");
     const std::vector<short> silence(100, 0);
@@ -214,7 +214,7 @@ TEST_F(Commands, BadInputGivesItsErrorAndLeavesNoOutput) {
     EXPECT_EQ(files().size(), 3u);
 }
 
-TEST_F(Commands, AFailedRenderLeavesAnExistingOutputUntouched) {
+TEST_F(ShaperhostCommands, AFailedRenderLeavesAnExistingOutputUntouched) {
     writeText(path("out.wav"), "KEEP");
     writeText(path("notes.txt"), "this is not audio\n");
     const RunResult r =

@@ -14,7 +14,7 @@ namespace {
 
 using namespace clitest;
 
-class Render : public ProgramTest {};
+class ShaperhostRender : public ProgramTest {};
 
 // Sixteen-bit samples are multiples of 2^-15: within the table's span (-0.5..0.5, -5 V..+5 V) the identity
 // table maps each onto itself exactly.
@@ -30,7 +30,7 @@ std::vector<short> knownSamples(int frames, int channels) {
     return samples;
 }
 
-TEST_F(Render, IdentityCurveIsSampleExactForEveryBlockSize) {
+TEST_F(ShaperhostRender, IdentityCurveIsSampleExactForEveryBlockSize) {
     const int frames = 9371;
     const std::vector<short> input = knownSamples(frames, 2);
     writePcm16(path("in.wav"), 2, 44100, input);
@@ -69,7 +69,7 @@ struct TimedChangeCase {
     float tolerance; // of the output before the change, against the input
 };
 
-TEST_F(Render, TextChangeTakesEffectAtItsExactSample) {
+TEST_F(ShaperhostRender, TextChangeTakesEffectAtItsExactSample) {
     // 0.0205 s at 48 kHz is sample 984: inside a block for both block sizes.
     const std::string flat2V = "(-5,2)(-4,2)(-3,2)(-2,2)(-1,2)(0,2)(1,2)(2,2)(3,2)(4,2)(5,2)";
     const TimedChangeCase cases[] = {
@@ -96,7 +96,7 @@ TEST_F(Render, TextChangeTakesEffectAtItsExactSample) {
     }
 }
 
-TEST_F(Render, ChangesGivenOutOfOrderApplyInTimeOrder) {
+TEST_F(ShaperhostRender, ChangesGivenOutOfOrderApplyInTimeOrder) {
     const std::vector<short> input = smallRamp(3000);
     writePcm16(path("in.wav"), 1, 48000, input);
     // 0.03 s is sample 1440, 0.0205 s sample 984; given late first.
@@ -113,7 +113,7 @@ TEST_F(Render, ChangesGivenOutOfOrderApplyInTimeOrder) {
         ASSERT_EQ(out.samples[n], static_cast<float>(2.0 * 0.1)) << "sample " << n;
 }
 
-TEST_F(Render, InputGainScalesTheSignalBeforeTheModule) {
+TEST_F(ShaperhostRender, InputGainScalesTheSignalBeforeTheModule) {
     const std::vector<short> input = smallRamp(2000); // within +-0.1
     writePcm16(path("in.wav"), 1, 48000, input);
     for (const char* gain : {"2", "-1", "0.5"}) {
@@ -139,7 +139,7 @@ double raisedCentre(double volts) {
     return volts;
 }
 
-TEST_F(Render, EditorDragReachesTheModuleAndShapesTheAudioByTheNewCurve) {
+TEST_F(ShaperhostRender, EditorDragReachesTheModuleAndShapesTheAudioByTheNewCurve) {
     const std::vector<short> input = smallRamp(6000);
     writePcm16(path("in.wav"), 1, 48000, input);
     // On a 100 x 100 panel point 5 (0 V, 0 V) sits at pixel (50, 50); 20 pixels up is +2 V.
@@ -173,7 +173,7 @@ TEST_F(Render, EditorDragReachesTheModuleAndShapesTheAudioByTheNewCurve) {
     EXPECT_EQ(height, 100);
 }
 
-TEST_F(Render, LibsndfileReadsEveryFormatTheProgramWrites) {
+TEST_F(ShaperhostRender, LibsndfileReadsEveryFormatTheProgramWrites) {
     struct Case {
         const char* file;
         const char* format;
@@ -209,7 +209,7 @@ TEST_F(Render, LibsndfileReadsEveryFormatTheProgramWrites) {
     EXPECT_EQ(files().size(), 7u);
 }
 
-TEST_F(Render, BuiltInSignalRisesToFiveVoltsOverTwoSeconds) {
+TEST_F(ShaperhostRender, BuiltInSignalRisesToFiveVoltsOverTwoSeconds) {
     const RunResult r = run({"render", "-m", "Vedivizor Arirezudez3", "-o", path("id.wav")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     Sound sound;
