@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -95,7 +96,7 @@ double fnMax(const double* a) {
 }
 
 // Searched in this order; the first name that matches wins.
-const FunctionEntry kFunctions[] = {
+constexpr FunctionEntry kFunctions[] = {
     {"sin", 1, &fnSin},     {"cos", 1, &fnCos},     {"tan", 1, &fnTan},   {"asin", 1, &fnAsin},
     {"acos", 1, &fnAcos},   {"atan", 1, &fnAtan},   {"sinh", 1, &fnSinh}, {"cosh", 1, &fnCosh},
     {"tanh", 1, &fnTanh},   {"exp", 1, &fnExp},     {"log", 1, &fnLog},   {"log10", 1, &fnLog10},
@@ -105,53 +106,75 @@ const FunctionEntry kFunctions[] = {
 };
 
 constexpr int kMaxArguments = 4;
+constexpr std::size_t kNameSize = Evaluator::kMaxNameLength + 1;
 
-// Only A to Z change, whatever the process locale says about other bytes.
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool isLetter(char c) {
-    return (c >= 'a' && c <= 'z') || c == '_';
-}
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-bool isDelimiterChar(char c) {
-    switch (c) {
-    case '+':
-    case '-':
-    case '*':
-    case '/':
-    case '%':
-    case '^':
-    case '(':
-    case ')':
-    case ',':
-    case '=':
-        return true;
-    default:
-        return false;
+// What a character can be to the scanner, as bit flags per byte value.
+enum : unsigned char {
+    kCharBlank = 1,     // space and tab, skipped between tokens
+    kCharDelimiter = 2, // + - * / % ^ ( ) , =
+    kCharNumber = 4,    // digits and the dot: a number token's run
+    kCharNameStart = 8, // letters (either case) and "_"
+    kCharName = 16,     // letters, digits and "_": an identifier's run
+};
+
+struct CharTables {
+    unsigned char kind[256];
+    // Only A to Z change, whatever the process locale says about other bytes.
+    char lower[256];
+};
+
+constexpr CharTables makeCharTables() {
+    CharTables t{};
+    for (int c = 0; c < 256; ++c) {
+        t.kind[c] = 0;
+        t.lower[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     }
+    t.kind[static_cast<unsigned char>(' ')] = kCharBlank;
+    t.kind[static_cast<unsigned char>('\t')] = kCharBlank;
+    const char delimiters[] = "+-*/%^(),=";
+    for (int i = 0; delimiters[i] != '\0'; ++i)
+        t.kind[static_cast<unsigned char>(delimiters[i])] = kCharDelimiter;
+    for (int c = '0'; c <= '9'; ++c)
+        t.kind[c] = kCharNumber | kCharName;
+    t.kind[static_cast<unsigned char>('.')] = kCharNumber;
+    for (int c = 'a'; c <= 'z'; ++c) {
+        t.kind[c] = kCharNameStart | kCharName;
+        t.kind[c - 'a' + 'A'] = kCharNameStart | kCharName;
+    }
+    t.kind[static_cast<unsigned char>('_')] = kCharNameStart | kCharName;
+    return t;
 }
 
-[[noreturn]] void raise(EvaluatorError code) {
-    throw EvaluatorException(code);
+constexpr CharTables kChars = makeCharTables();
+
+unsigned char kindOf(char c) {
+    return kChars.kind[static_cast<unsigned char>(c)];
+}
+char lowerAscii(char c) {
+    return kChars.lower[static_cast<unsigned char>(c)];
 }
 
-// A name as the variable records hold it: lowered and cut to 15 characters.
-void normaliseName(const char* name, char (&out)[Evaluator::kMaxNameLength + 1]) {
-    std::size_t n = 0;
-    for (; name[n] != '\0' && n < Evaluator::kMaxNameLength; ++n)
+std::uint64_t loadWord(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof(word));
+    return word;
+}
+
+// Two names in the padded 16-byte form.
+bool sameName(const char* a, const char* b) {
+    return loadWord(a) == loadWord(b) && loadWord(a + 8) == loadWord(b + 8);
+}
+
+// A name as the records hold it: lowered, cut to 15 characters and padded with NULs.
+void normaliseName(const char* name, char (&out)[kNameSize]) {
+    std::memset(out, 0, sizeof(out));
+    for (std::size_t n = 0; name[n] != '\0' && n < Evaluator::kMaxNameLength; ++n)
         out[n] = lowerAscii(name[n]);
-    out[n] = '\0';
 }
 
 // Numbers beyond the fast path go through strtod, with the dot replaced by the current locale's
 // decimal point, since strtod follows the locale.
-double readLongNumber(const char* digits) {
+double readLongNumber(const char* digits, std::size_t length) {
     const char* point = std::localeconv()->decimal_point;
     if (point == nullptr || point[0] == '\0')
         point = ".";
@@ -159,9 +182,9 @@ double readLongNumber(const char* digits) {
     const std::size_t last = sizeof(buffer) - 1;
     std::size_t n = 0;
     bool seenPoint = false;
-    for (const char* p = digits; *p != '\0' && n < last; ++p) {
-        if (*p != '.') {
-            buffer[n++] = *p;
+    for (std::size_t i = 0; i < length && n < last; ++i) {
+        if (digits[i] != '.') {
+            buffer[n++] = digits[i];
             continue;
         }
         if (seenPoint)
@@ -174,50 +197,111 @@ double readLongNumber(const char* digits) {
     return std::strtod(buffer, nullptr);
 }
 
+const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // The value of a run of digits and dots, read as far as a decimal number goes (up to the second dot;
 // a lone dot is 0), correctly rounded and the same under any locale.
-double readNumber(const char* digits) {
-    // Fast path: when the digits form an integer m <= 2^53 and the fraction has k <= 22 digits, both
-    // m and 10^k are exact doubles and m / 10^k is the correctly rounded value.
-    static const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const unsigned long long kExactLimit = 1ull << 53;
+double readNumber(const char* digits, std::size_t length) {
+    // When the digits form an integer m <= 2^53 and the fraction has k <= 22 digits, both m and 10^k
+    // are exact doubles and m / 10^k is the correctly rounded value. A run of at most 15 characters
+    // always qualifies (m < 10^15).
     unsigned long long mantissa = 0;
+    if (length <= 15) {
+        std::size_t i = 0;
+        for (; i < length && digits[i] != '.'; ++i)
+            mantissa = mantissa * 10 + static_cast<unsigned>(digits[i] - '0');
+        if (i == length)
+            return static_cast<double>(mantissa);
+        int fractionDigits = 0;
+        for (++i; i < length && digits[i] != '.'; ++i, ++fractionDigits)
+            mantissa = mantissa * 10 + static_cast<unsigned>(digits[i] - '0');
+        return static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+    }
+    const unsigned long long kExactLimit = 1ull << 53;
     int fractionDigits = 0;
     bool seenPoint = false;
-    bool exact = true;
-    for (const char* p = digits; *p != '\0'; ++p) {
-        if (*p == '.') {
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = digits[i];
+        if (c == '.') {
             if (seenPoint)
                 break;
             seenPoint = true;
             continue;
         }
-        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+        mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
         if (seenPoint)
             ++fractionDigits;
-        if (mantissa > kExactLimit || fractionDigits > 22) {
-            exact = false;
-            break;
-        }
+        if (mantissa > kExactLimit || fractionDigits > 22)
+            return readLongNumber(digits, length);
     }
-    if (exact)
-        return static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
-    return readLongNumber(digits);
+    return static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+}
+
+// For each function, the index of the next one with the same first letter (-1 at the end of the
+// chain), and for each letter the first function that starts with it: a call's name is compared with
+// those functions only, in table order.
+constexpr int kFunctionCount = static_cast<int>(sizeof(kFunctions) / sizeof(kFunctions[0]));
+
+struct FunctionIndex {
+    signed char first[26];
+    signed char next[kFunctionCount];
+};
+
+constexpr FunctionIndex makeFunctionIndex() {
+    FunctionIndex index{};
+    for (int letter = 0; letter < 26; ++letter)
+        index.first[letter] = -1;
+    for (int i = kFunctionCount - 1; i >= 0; --i) {
+        const int letter = kFunctions[i].name[0] - 'a';
+        index.next[i] = index.first[letter];
+        index.first[letter] = static_cast<signed char>(i);
+    }
+    return index;
+}
+
+constexpr FunctionIndex kFunctionIndex = makeFunctionIndex();
+
+// The function of that name (padded record form), or null.
+const FunctionEntry* findFunction(const char* name) {
+    const unsigned letter = static_cast<unsigned char>(name[0]) - static_cast<unsigned>('a');
+    if (letter >= 26)
+        return nullptr;
+    for (int i = kFunctionIndex.first[letter]; i >= 0; i = kFunctionIndex.next[i]) {
+        if (sameName(kFunctions[i].name, name))
+            return &kFunctions[i];
+    }
+    return nullptr;
 }
 
 } // namespace
 
-Evaluator::Evaluator() {
-    for (Variable& v : vars) {
-        v.name[0] = '\0';
-        v.value = 0.0;
+// Reads one token and leaves pos on the next significant character, which the grammar uses to look
+// ahead for "(" (a function call) and "=" (an assignment). Most tokens are one delimiter character
+// with pos already on it, so that case is handled before the general scanner.
+inline bool Evaluator::nextToken() {
+    const char c = *pos;
+    if (kindOf(c) & kCharDelimiter) {
+        tokenType = kTokenDelimiter;
+        delimiter = c;
+        const char* p = pos + 1;
+        while (kindOf(*p) & kCharBlank)
+            ++p;
+        pos = p;
+        return true;
     }
-    token[0] = '\0';
+    return scanToken();
 }
 
-int Evaluator::evaluate(const char* expression, double* result, int* assigned) {
+Evaluator::Evaluator() {
+    for (Variable& v : vars) {
+        std::memset(v.name, 0, sizeof(v.name));
+        v.value = 0.0;
+    }
+    std::memset(tokenName, 0, sizeof(tokenName));
+}
+
+int Evaluator::evaluate(const char* expression, double* result, int* assigned) noexcept {
     double resultStore = 0.0;
     int assignedStore = 0;
     if (result == nullptr)
@@ -227,45 +311,55 @@ int Evaluator::evaluate(const char* expression, double* result, int* assigned) {
     if (expression == nullptr)
         expression = "";
 
-    // The working copy, lowered; an expression that does not fit is refused before anything is read.
-    char buffer[kMaxExpressionLength + 1];
-    std::size_t length = 0;
-    for (; expression[length] != '\0'; ++length) {
-        if (length == kMaxExpressionLength) {
-            *result = 0.0;
-            return kErrorTooLong;
-        }
-        buffer[length] = lowerAscii(expression[length]);
+    // An expression that does not fit is refused before anything is read. The text is then read in
+    // place; the scanner lowers letters as it reads them, so names are case-insensitive.
+    if (std::strlen(expression) > kMaxExpressionLength) {
+        *result = 0.0;
+        return kErrorTooLong;
     }
-    buffer[length] = '\0';
-    pos = buffer;
+    pos = expression;
+    error = kErrorNone;
     *result = 0.0;
 
-    try {
-        nextToken();
+    int isAssignment = 0;
+    if (nextToken()) {
         if (tokenType == kTokenNone)
-            raise(kErrorEmptyExpression);
-        *assigned = parseAssignment(result);
-        pos = nullptr;
-        return kErrorNone;
-    } catch (const EvaluatorException& error) {
-        pos = nullptr;
-        *result = 0.0;
-        return error.code();
+            fail(kErrorEmptyExpression);
+        else
+            parseAssignment(result, &isAssignment);
     }
+    pos = nullptr;
+    if (error != kErrorNone) {
+        *result = 0.0;
+        return error;
+    }
+    *assigned = isAssignment;
+    return kErrorNone;
+}
+
+bool Evaluator::fail(EvaluatorError code) {
+    // Only the first error is kept; after it the parse only returns.
+    if (error == kErrorNone)
+        error = code;
+    tokenType = kTokenNone;
+    delimiter = '\0';
+    return false;
 }
 
 bool Evaluator::setVariable(const char* name, const double* value) {
-    char key[kMaxNameLength + 1];
+    char key[kNameSize];
     normaliseName(name, key);
     // The search ends at the first empty record: a new name takes the first free place.
-    for (Variable& v : vars) {
+    for (int i = 0; i < kMaxVariables; ++i) {
+        Variable& v = vars[i];
         if (v.name[0] == '\0') {
             std::memcpy(v.name, key, sizeof(key));
             v.value = *value;
+            if (i >= usedRecords)
+                usedRecords = i + 1;
             return true;
         }
-        if (std::strcmp(v.name, key) == 0) {
+        if (sameName(v.name, key)) {
             v.value = *value;
             return true;
         }
@@ -274,20 +368,21 @@ bool Evaluator::setVariable(const char* name, const double* value) {
 }
 
 bool Evaluator::getVariable(const char* name, double* value) const {
-    char key[kMaxNameLength + 1];
+    char key[kNameSize];
     normaliseName(name, key);
     return findValue(key, value);
 }
 
 bool Evaluator::findValue(const char* key, double* value) const {
-    for (const Variable& v : vars) {
-        if (v.name[0] != '\0' && std::strcmp(v.name, key) == 0) {
+    for (int i = 0; i < usedRecords; ++i) {
+        const Variable& v = vars[i];
+        if (v.name[0] != '\0' && sameName(v.name, key)) {
             *value = v.value;
             return true;
         }
     }
     for (const Constant& c : kConstants) {
-        if (std::strcmp(c.name, key) == 0) {
+        if (sameName(c.name, key)) {
             *value = c.value;
             return true;
         }
@@ -296,12 +391,15 @@ bool Evaluator::findValue(const char* key, double* value) const {
 }
 
 bool Evaluator::deleteVariable(const char* name) {
-    char key[kMaxNameLength + 1];
+    char key[kNameSize];
     normaliseName(name, key);
-    for (Variable& v : vars) {
-        if (v.name[0] != '\0' && std::strcmp(v.name, key) == 0) {
-            v.name[0] = '\0';
+    for (int i = 0; i < usedRecords; ++i) {
+        Variable& v = vars[i];
+        if (v.name[0] != '\0' && sameName(v.name, key)) {
+            std::memset(v.name, 0, sizeof(v.name));
             v.value = 0.0;
+            while (usedRecords > 0 && vars[usedRecords - 1].name[0] == '\0')
+                --usedRecords;
             return true;
         }
     }
@@ -310,181 +408,197 @@ bool Evaluator::deleteVariable(const char* name) {
 
 // assignment: name = sum | name = (nothing) | sum. The right-hand side is a sum, so in a = b = 3 the
 // text from the second "=" on ends the expression.
-int Evaluator::parseAssignment(double* value) {
+bool Evaluator::parseAssignment(double* value, int* isAssignment) {
     if (tokenType == kTokenIdentifier && *pos == '=') {
-        char name[kMaxNameLength + 1];
-        normaliseName(token, name);
-        nextToken(); // the "="
-        nextToken();
+        char name[kNameSize];
+        std::memcpy(name, tokenName, sizeof(name));
+        if (!nextToken() || !nextToken()) // the "=", then the first token of the right-hand side
+            return false;
         if (tokenType == kTokenNone) {
             deleteVariable(name);
-            return 1;
+        } else {
+            if (!parseSum(value))
+                return false;
+            if (!setVariable(name, value))
+                return fail(kErrorTooManyVariables);
         }
-        parseSum(value);
-        if (!setVariable(name, value))
-            raise(kErrorTooManyVariables);
-        return 1;
+        *isAssignment = 1;
+        return true;
     }
-    parseSum(value);
-    return 0;
+    if (!parseSum(value))
+        return false;
+    *isAssignment = 0;
+    return true;
 }
 
-void Evaluator::parseSum(double* value) {
-    parseProduct(value);
+bool Evaluator::parseSum(double* value) {
+    if (!parseProduct(value))
+        return false;
     while (isDelimiter('+') || isDelimiter('-')) {
-        const char op = token[0];
-        nextToken();
+        const char op = delimiter;
+        if (!nextToken())
+            return false;
         double operand = 0.0;
-        parseProduct(&operand);
+        if (!parseProduct(&operand))
+            return false;
         if (op == '+')
             *value += operand;
         else
             *value -= operand;
     }
+    return true;
 }
 
 // Each right operand has the same form as the power level: [sign] primary [^ [sign] primary].
-void Evaluator::parseProduct(double* value) {
-    parsePower(value);
+bool Evaluator::parseProduct(double* value) {
+    if (!parsePower(value))
+        return false;
     while (isDelimiter('*') || isDelimiter('/') || isDelimiter('%')) {
-        const char op = token[0];
-        nextToken();
+        const char op = delimiter;
+        if (!nextToken())
+            return false;
         double operand = 0.0;
-        parsePower(&operand);
+        if (!parsePower(&operand))
+            return false;
         if (op == '*') {
             *value *= operand;
         } else {
             // Zero of either sign fails; a NaN operand is divided by.
             if (operand == 0.0)
-                raise(kErrorDivisionByZero);
+                return fail(kErrorDivisionByZero);
             *value = (op == '/') ? *value / operand : std::fmod(*value, operand);
         }
     }
+    return true;
 }
 
 // [sign] primary [^ [sign] primary]: the sign binds tighter than ^, and one ^ at most is taken.
-void Evaluator::parsePower(double* value) {
-    const bool negative = takeSign();
-    parsePrimary(value);
+bool Evaluator::parsePower(double* value) {
+    bool negative = false;
+    if (!takeSign(&negative) || !parsePrimary(value))
+        return false;
     if (negative)
         *value = -*value;
     if (isDelimiter('^')) {
-        nextToken();
-        const bool negativeExponent = takeSign();
+        bool negativeExponent = false;
         double exponent = 0.0;
-        parsePrimary(&exponent);
+        if (!nextToken() || !takeSign(&negativeExponent) || !parsePrimary(&exponent))
+            return false;
         if (negativeExponent)
             exponent = -exponent;
         *value = std::pow(*value, exponent);
     }
+    return true;
 }
 
-bool Evaluator::takeSign() {
+bool Evaluator::takeSign(bool* negative) {
     if (isDelimiter('+') || isDelimiter('-')) {
-        const bool negative = token[0] == '-';
-        nextToken();
-        return negative;
+        *negative = delimiter == '-';
+        return nextToken();
     }
-    return false;
+    *negative = false;
+    return true;
 }
 
-void Evaluator::parsePrimary(double* value) {
+bool Evaluator::parsePrimary(double* value) {
     if (isDelimiter('(')) {
-        nextToken();
+        if (!nextToken())
+            return false;
         if (isDelimiter(')'))
-            raise(kErrorMissingValue);
-        parseAssignment(value);
+            return fail(kErrorMissingValue);
+        int isAssignment = 0;
+        if (!parseAssignment(value, &isAssignment))
+            return false;
         if (!isDelimiter(')'))
-            raise(kErrorUnbalancedParentheses);
-        nextToken();
-        return;
+            return fail(kErrorUnbalancedParentheses);
+        return nextToken();
     }
     if (tokenType == kTokenNumber) {
-        *value = readNumber(token);
-        nextToken();
-        return;
-    }
-    if (tokenType == kTokenIdentifier && *pos == '(') {
-        const FunctionEntry* function = nullptr;
-        for (const FunctionEntry& f : kFunctions) {
-            if (std::strcmp(f.name, token) == 0) {
-                function = &f;
-                break;
-            }
-        }
-        if (function == nullptr)
-            raise(kErrorUnknownFunction);
-        nextToken(); // the "("
-        double args[kMaxArguments] = {};
-        int count = 0;
-        do {
-            nextToken();
-            if (isDelimiter(')') || isDelimiter(','))
-                raise(kErrorMissingValue);
-            args[count] = 0.0;
-            parseAssignment(&args[count]);
-            ++count;
-        } while (count < kMaxArguments && isDelimiter(','));
-        // This token stands for the closing ")"; its text is not examined.
-        nextToken();
-        if (count != function->argumentCount)
-            raise(kErrorWrongArgumentCount);
-        *value = function->function(args);
-        return;
+        *value = readNumber(numberStart, numberLength);
+        return nextToken();
     }
     if (tokenType == kTokenIdentifier) {
-        // The token is already lowered and cut to a name's length.
-        if (!findValue(token, value))
-            raise(kErrorUnknownVariable);
-        nextToken();
-        return;
+        if (*pos == '(')
+            return parseCall(value);
+        if (!findValue(tokenName, value))
+            return fail(kErrorUnknownVariable);
+        return nextToken();
     }
-    raise(kErrorSyntax);
+    return fail(kErrorSyntax);
 }
 
-// Reads one token and leaves pos on the next significant character, which the grammar uses to look
-// ahead for "(" (a function call) and "=" (an assignment).
-void Evaluator::nextToken() {
-    tokenType = kTokenNone;
-    token[0] = '\0';
-    while (isBlank(*pos))
-        ++pos;
-    const char c = *pos;
-    if (c == '\0')
-        return; // pos stays on the terminator, so every further read is the end again
-    if (isDelimiterChar(c)) {
-        tokenType = kTokenDelimiter;
-        token[0] = c;
-        token[1] = '\0';
-        ++pos;
-    } else if (isDigit(c) || c == '.') {
-        tokenType = kTokenNumber;
-        std::size_t n = 0;
-        while (isDigit(*pos) || *pos == '.') {
-            if (n == kMaxTokenLength)
-                raise(kErrorTooLong);
-            token[n++] = *pos++;
-        }
-        token[n] = '\0';
-    } else if (isLetter(c)) {
-        tokenType = kTokenIdentifier;
-        std::size_t n = 0;
-        std::size_t stored = 0;
-        while (isLetter(*pos) || isDigit(*pos)) {
-            if (n == kMaxTokenLength)
-                raise(kErrorTooLong);
-            if (stored < kMaxNameLength)
-                token[stored++] = *pos;
-            ++n;
-            ++pos;
-        }
-        token[stored] = '\0';
-    } else {
-        token[0] = c;
-        token[1] = '\0';
-        ++pos;
-        raise(kErrorSyntax);
+// name ( E , ... ): the current token is the name and "(" is the next character.
+bool Evaluator::parseCall(double* value) {
+    const FunctionEntry* function = findFunction(tokenName);
+    if (function == nullptr)
+        return fail(kErrorUnknownFunction);
+    if (!nextToken()) // the "("
+        return false;
+    double args[kMaxArguments] = {};
+    int count = 0;
+    do {
+        if (!nextToken())
+            return false;
+        if (isDelimiter(')') || isDelimiter(','))
+            return fail(kErrorMissingValue);
+        args[count] = 0.0;
+        int isAssignment = 0;
+        if (!parseAssignment(&args[count], &isAssignment))
+            return false;
+        ++count;
+    } while (count < kMaxArguments && isDelimiter(','));
+    // This token stands for the closing ")"; its text is not examined.
+    if (!nextToken())
+        return false;
+    if (count != function->argumentCount)
+        return fail(kErrorWrongArgumentCount);
+    *value = function->function(args);
+    return true;
+}
+
+bool Evaluator::scanToken() {
+    const char* p = pos;
+    while (kindOf(*p) & kCharBlank)
+        ++p;
+    const char c = *p;
+    const unsigned char kind = kindOf(c);
+    delimiter = '\0';
+    if (c == '\0') {
+        // pos stays on the terminator, so every further read is the end again
+        tokenType = kTokenNone;
+        pos = p;
+        return true;
     }
-    while (isBlank(*pos))
-        ++pos;
+    if (kind & kCharDelimiter) {
+        tokenType = kTokenDelimiter;
+        delimiter = c;
+        ++p;
+    } else if (kind & kCharNumber) {
+        tokenType = kTokenNumber;
+        const char* start = p;
+        while (kindOf(*p) & kCharNumber)
+            ++p;
+        numberStart = start;
+        numberLength = static_cast<std::size_t>(p - start);
+        if (numberLength > kMaxTokenLength)
+            return fail(kErrorTooLong);
+    } else if (kind & kCharNameStart) {
+        tokenType = kTokenIdentifier;
+        const char* start = p;
+        std::memset(tokenName, 0, sizeof(tokenName));
+        // Only the first 15 characters are kept; the rest of the run is consumed.
+        for (std::size_t n = 0; kindOf(*p) & kCharName; ++n, ++p) {
+            if (n < kMaxNameLength)
+                tokenName[n] = lowerAscii(*p);
+        }
+        if (static_cast<std::size_t>(p - start) > kMaxTokenLength)
+            return fail(kErrorTooLong);
+    } else {
+        pos = p + 1;
+        return fail(kErrorSyntax);
+    }
+    while (kindOf(*p) & kCharBlank)
+        ++p;
+    pos = p;
+    return true;
 }

@@ -21,8 +21,10 @@ enum EvaluatorError {
     kErrorTooLong = 10,
 };
 
-// Raised inside the parser and caught by evaluate. It carries its own code, so evaluators running on
-// different threads never see each other's errors.
+// evaluate itself never throws: errors travel back through the parser as return values and come out as
+// the returned code, so a failing formula costs no exception object and no heap allocation. The
+// exception type is kept for callers that prefer exceptions: it carries one EvaluatorError, e.g.
+// `if (int code = evaluator.evaluate(...)) throw EvaluatorException(EvaluatorError(code));`.
 class EvaluatorException {
 public:
     explicit EvaluatorException(EvaluatorError code) : errorCode(code) {}
@@ -46,8 +48,8 @@ public:
     // the expression is an assignment or a deletion ("name = ...") and to 0 otherwise, and returns
     // kErrorNone. On an error stores 0.0, leaves *assigned alone and returns the code; assignments
     // made before the error stay. Text after the first token that cannot continue the expression is
-    // ignored. Works in fixed buffers; only an error's exception object comes from the C++ runtime.
-    int evaluate(const char* expression, double* result, int* assigned);
+    // ignored. Allocates nothing and throws nothing, also on an error.
+    int evaluate(const char* expression, double* result, int* assigned) noexcept;
 
     // Stores a variable (the name lowered and cut to 15 characters). False when the name is new and
     // all 50 records are taken.
@@ -60,27 +62,47 @@ public:
 private:
     enum TokenType { kTokenNone = 0, kTokenIdentifier = 1, kTokenDelimiter = 2, kTokenNumber = 3 };
 
+    // Names are kept lowered, cut to kMaxNameLength and padded with NULs to the full 16 bytes, so two
+    // names compare as two 8-byte words.
     struct Variable {
         char name[kMaxNameLength + 1];
         double value;
     };
 
-    // getVariable for a name that is already lowered and cut to kMaxNameLength.
+    // getVariable for a name that is already in the padded record form.
     bool findValue(const char* key, double* value) const;
 
-    int parseAssignment(double* value);
-    void parseSum(double* value);
-    void parseProduct(double* value);
-    void parsePower(double* value);
-    void parsePrimary(double* value);
-    void nextToken();
+    // The grammar levels and the scanner return false once an error is recorded in `error`; every
+    // caller then returns at once, so the first error ends the parse with nothing more evaluated or
+    // assigned.
+    bool parseAssignment(double* value, int* isAssignment);
+    bool parseSum(double* value);
+    bool parseProduct(double* value);
+    bool parsePower(double* value);
+    bool parsePrimary(double* value);
+    bool parseCall(double* value);
+    bool nextToken();
+    bool scanToken();
+    // Records the error and returns false.
+    bool fail(EvaluatorError code);
 
-    bool isDelimiter(char c) const { return tokenType == kTokenDelimiter && token[0] == c; }
-    // Reads past an optional + or -; true when it was -.
-    bool takeSign();
+    // The current token is that delimiter character (delimiter is NUL for every other token).
+    bool isDelimiter(char c) const { return delimiter == c; }
+    // Reads past an optional + or -; *negative tells whether it was -.
+    bool takeSign(bool* negative);
 
     Variable vars[kMaxVariables];
+    // Records from usedRecords on are all empty, so searches stop there.
+    int usedRecords = 0;
+    // The next unread character of the expression being evaluated (read in place: letters are lowered
+    // as the scanner reads them).
     const char* pos = nullptr;
-    char token[kMaxTokenLength + 1];
     TokenType tokenType = kTokenNone;
+    char delimiter = '\0';
+    // A number token: its digits and dots within the expression.
+    const char* numberStart = nullptr;
+    std::size_t numberLength = 0;
+    // An identifier token: lowered, cut and padded like a record's name.
+    char tokenName[kMaxNameLength + 1];
+    EvaluatorError error = kErrorNone;
 };
