@@ -1,13 +1,14 @@
 // The sample loop on x86 (32- and 64-bit): four samples at a time with SSE2, which both targets have,
-// eight with AVX2 and sixteen with AVX-512 where the processor and the system support them (chosen
-// once, when the library loads). This is the only file with vector intrinsics and target attributes;
-// CMake builds it for x86 processors only.
+// and eight with AVX2 where the processor and the system support it (chosen once, when the library
+// loads). A sixteen-lane AVX-512 form of the same passes measured no faster than AVX2: the loads of
+// the table entries, not the arithmetic, set the pace. This is the only file with vector intrinsics
+// and target attributes; CMake builds it for x86 processors only.
 //
 // Each form runs a chunk of samples in two passes. The first computes every sample's table index and
-// stores it. The second reads the indices back as plain integers, loads entries k and k + 1 of each
-// sample with one 8-byte load, and interpolates. Reading the indices from memory written a pass
-// earlier avoids both the processor's gather instructions and moving lanes one by one into integer
-// registers, each of which costs several times more here.
+// stores it. The second reads the indices back as plain integers (two per 8-byte read), loads entries
+// k and k + 1 of each sample with one 8-byte load, and interpolates. Reading indices written a pass
+// earlier is faster than the gather instructions, than moving lanes one by one into integer
+// registers, and than reading indices stored just before (the read then waits for the store).
 //
 // Every lane computes the interpolation from an index clamped into 0..511: within the table the clamp
 // changes no truncation, and the conversion never sees NaN or a value out of range. The two ends then
@@ -24,16 +25,8 @@
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
 #define MP_TARGET_AVX2
-#define MP_TARGET_AVX512
 #else
 #define MP_TARGET_AVX2 __attribute__((target("avx2")))
-#define MP_TARGET_AVX512 __attribute__((target("avx512f")))
-#endif
-
-#if defined(__GNUC__) && !defined(__clang__)
-// GCC 12's AVX-512 intrinsics start from a deliberately undefined register, which it then reports.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
 namespace {
@@ -45,6 +38,14 @@ constexpr int32_t kChunk = 256;
 inline __m128 loadPairs(const float* table, int32_t k0, int32_t k1) {
     const __m128d low = _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(table + k0)));
     return _mm_castpd_ps(_mm_loadh_pd(low, reinterpret_cast<const double*>(table + k1)));
+}
+
+// The same for the two indices at k[0] and k[1], read as one 8-byte integer.
+inline __m128 loadPairs(const float* table, const int32_t* k) {
+    uint64_t two;
+    std::memcpy(&two, k, sizeof two);
+    return loadPairs(table, static_cast<int32_t>(static_cast<uint32_t>(two)),
+                     static_cast<int32_t>(two >> 32));
 }
 
 // ---- SSE2 ----
@@ -65,8 +66,8 @@ inline __m128 shape4(const float* table, const int32_t* k, __m128 s, __m128 firs
     const __m128 high = _mm_cmpnlt_ps(p, _mm_set1_ps(512.0f)); // !(p < 512): NaN included
     const __m128 whole = _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(k)));
     const __m128 fraction = _mm_andnot_ps(_mm_or_ps(low, high), _mm_sub_ps(p, whole));
-    const __m128 pairs01 = loadPairs(table, k[0], k[1]);
-    const __m128 pairs23 = loadPairs(table, k[2], k[3]);
+    const __m128 pairs01 = loadPairs(table, k);
+    const __m128 pairs23 = loadPairs(table, k + 2);
     const __m128 below = _mm_shuffle_ps(pairs01, pairs23, _MM_SHUFFLE(2, 0, 2, 0));
     const __m128 above = _mm_shuffle_ps(pairs01, pairs23, _MM_SHUFFLE(3, 1, 3, 1));
     const __m128 inner = _mm_add_ps(below, _mm_mul_ps(fraction, _mm_sub_ps(above, below)));
@@ -114,10 +115,10 @@ MP_TARGET_AVX2 inline __m256 shape8(const float* table, const int32_t* k, __m256
     const __m256 fraction = _mm256_andnot_ps(_mm256_or_ps(low, high), _mm256_sub_ps(p, whole));
     // Samples 0, 1 | 4, 5 and 2, 3 | 6, 7, so that separating the pairs within each half leaves the
     // lanes in order.
-    const __m256 pairsA = _mm256_insertf128_ps(_mm256_castps128_ps256(loadPairs(table, k[0], k[1])),
-                                               loadPairs(table, k[4], k[5]), 1);
-    const __m256 pairsB = _mm256_insertf128_ps(_mm256_castps128_ps256(loadPairs(table, k[2], k[3])),
-                                               loadPairs(table, k[6], k[7]), 1);
+    const __m256 pairsA =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(loadPairs(table, k)), loadPairs(table, k + 4), 1);
+    const __m256 pairsB =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(loadPairs(table, k + 2)), loadPairs(table, k + 6), 1);
     const __m256 below = _mm256_shuffle_ps(pairsA, pairsB, _MM_SHUFFLE(2, 0, 2, 0));
     const __m256 above = _mm256_shuffle_ps(pairsA, pairsB, _MM_SHUFFLE(3, 1, 3, 1));
     const __m256 inner = _mm256_add_ps(below, _mm256_mul_ps(fraction, _mm256_sub_ps(above, below)));
@@ -156,98 +157,36 @@ MP_TARGET_AVX2 void shapeBlockAvx2(const float* table, const float* in, float* o
     }
 }
 
-// ---- AVX-512 ----
-
-MP_TARGET_AVX512 inline __mmask16 firstLanes(int32_t count) {
-    return static_cast<__mmask16>(count >= 16 ? 0xFFFFu : (1u << count) - 1u);
-}
-
-// Any count up to kChunk: a last group of fewer than 16 samples is loaded and stored under a mask,
-// which touches no memory in the lanes left out.
-MP_TARGET_AVX512 void shapeChunkAvx512(const float* table, const float* in, float* out, int32_t count) {
-    alignas(64) int32_t k[kChunk];
-    for (int32_t n = 0; n < count; n += 16) {
-        const __m512 s = _mm512_maskz_loadu_ps(firstLanes(count - n), in + n);
-        const __m512 p = _mm512_mul_ps(_mm512_add_ps(s, _mm512_set1_ps(0.5f)), _mm512_set1_ps(512.0f));
-        const __m512 clamped = _mm512_max_ps(_mm512_min_ps(p, _mm512_set1_ps(511.0f)), _mm512_setzero_ps());
-        _mm512_store_si512(k + n, _mm512_cvttps_epi32(clamped));
-    }
-    const __m512 first = _mm512_set1_ps(table[0]);
-    const __m512 last = _mm512_set1_ps(table[512]);
-    const __m512i evens = _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
-    const __m512i odds = _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
-    for (int32_t n = 0; n < count; n += 16) {
-        const int32_t* kn = k + n;
-        const __mmask16 lanes = firstLanes(count - n);
-        const __m512 b = _mm512_add_ps(_mm512_maskz_loadu_ps(lanes, in + n), _mm512_set1_ps(0.5f));
-        const __mmask16 low = _mm512_test_epi32_mask(_mm512_castps_si512(b), _mm512_set1_epi32(INT32_MIN));
-        const __m512 p = _mm512_mul_ps(b, _mm512_set1_ps(512.0f));
-        const __mmask16 high = _mm512_cmp_ps_mask(p, _mm512_set1_ps(512.0f), _CMP_NLT_UQ);
-        const __m512 whole = _mm512_cvtepi32_ps(_mm512_load_si512(kn));
-        const __m512 fraction = _mm512_maskz_sub_ps(static_cast<__mmask16>(~(low | high)), p, whole);
-        __m512 pairsA = _mm512_castps128_ps512(loadPairs(table, kn[0], kn[1]));
-        pairsA = _mm512_insertf32x4(pairsA, loadPairs(table, kn[2], kn[3]), 1);
-        pairsA = _mm512_insertf32x4(pairsA, loadPairs(table, kn[4], kn[5]), 2);
-        pairsA = _mm512_insertf32x4(pairsA, loadPairs(table, kn[6], kn[7]), 3);
-        __m512 pairsB = _mm512_castps128_ps512(loadPairs(table, kn[8], kn[9]));
-        pairsB = _mm512_insertf32x4(pairsB, loadPairs(table, kn[10], kn[11]), 1);
-        pairsB = _mm512_insertf32x4(pairsB, loadPairs(table, kn[12], kn[13]), 2);
-        pairsB = _mm512_insertf32x4(pairsB, loadPairs(table, kn[14], kn[15]), 3);
-        const __m512 below = _mm512_permutex2var_ps(pairsA, evens, pairsB);
-        const __m512 above = _mm512_permutex2var_ps(pairsA, odds, pairsB);
-        const __m512 inner = _mm512_add_ps(below, _mm512_mul_ps(fraction, _mm512_sub_ps(above, below)));
-        const __m512 withHigh = _mm512_mask_blend_ps(high, inner, last);
-        _mm512_mask_storeu_ps(out + n, lanes, _mm512_mask_blend_ps(low, withHigh, first));
-    }
-}
-
-MP_TARGET_AVX512 void shapeBlockAvx512(const float* table, const float* in, float* out, int32_t count) {
-    for (int32_t n = 0; n < count; n += kChunk)
-        shapeChunkAvx512(table, in + n, out + n, count - n >= kChunk ? kChunk : count - n);
-}
-
 // ---- choice ----
 
-struct Features {
-    bool avx2 = false;
-    bool avx512 = false;
-};
-
-// What the processor offers and the system saves on a thread switch (the YMM and ZMM states).
-Features detectFeatures() {
-    Features features;
+// AVX2, when the processor offers it and the system saves the YMM registers on a thread switch.
+bool detectAvx2() {
 #if defined(_MSC_VER) && !defined(__clang__)
     int regs[4];
     __cpuid(regs, 0);
     if (regs[0] < 7)
-        return features;
+        return false;
     __cpuid(regs, 1);
     const bool osxsave = (regs[2] & (1 << 27)) != 0;
     const bool avx = (regs[2] & (1 << 28)) != 0;
-    if (!osxsave || !avx)
-        return features;
-    const unsigned long long saved = _xgetbv(0);
+    if (!osxsave || !avx || (_xgetbv(0) & 0x6) != 0x6)
+        return false;
     __cpuidex(regs, 7, 0);
-    features.avx2 = (saved & 0x6) == 0x6 && (regs[1] & (1 << 5)) != 0;
-    features.avx512 = features.avx2 && (saved & 0xE6) == 0xE6 && (regs[1] & (1 << 16)) != 0;
+    return (regs[1] & (1 << 5)) != 0;
 #else
-    // libgcc's answers include the system's saving of the register states.
+    // libgcc's answer includes the system's saving of the YMM state.
     __builtin_cpu_init();
-    features.avx2 = __builtin_cpu_supports("avx2") != 0;
-    features.avx512 = features.avx2 && __builtin_cpu_supports("avx512f") != 0;
+    return __builtin_cpu_supports("avx2") != 0;
 #endif
-    return features;
 }
 
 // Decided while the library loads, so the audio thread never tests the processor or waits for a guard.
-const Features features = detectFeatures();
+const bool useAvx2 = detectAvx2();
 
 } // namespace
 
 void shapeBlock(const float* table, const float* in, float* out, int32_t count) {
-    if (features.avx512)
-        shapeBlockAvx512(table, in, out, count);
-    else if (features.avx2)
+    if (useAvx2)
         shapeBlockAvx2(table, in, out, count);
     else
         shapeBlockSse2(table, in, out, count);
@@ -255,9 +194,7 @@ void shapeBlock(const float* table, const float* in, float* out, int32_t count) 
 
 int shapePaths(ShapePath (&paths)[kMaxShapePaths]) {
     int count = 0;
-    if (features.avx512)
-        paths[count++] = {"avx512", &shapeBlockAvx512};
-    if (features.avx2)
+    if (useAvx2)
         paths[count++] = {"avx2", &shapeBlockAvx2};
     paths[count++] = {"sse2", &shapeBlockSse2};
     paths[count++] = {"portable", &shapeBlockPortable};
