@@ -1,0 +1,150 @@
+// evaluate runs on the audio thread (one table rebuild is 513 calls): it must allocate nothing and
+// throw nothing, for failing formulas as much as for good ones. This program replaces the global
+// operator new and delete with counting ones; the C++ runtime takes exception objects from malloc,
+// which cannot be replaced portably, so throws are counted separately where the toolchain allows.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "evaluator/evaluator.h"
+#include "throw_counter.h"
+
+namespace {
+long allocations = 0;
+}
+
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return operator new(size, std::nothrow);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+static_assert(noexcept(std::declval<Evaluator&>().evaluate(nullptr, nullptr, nullptr)),
+              "evaluate reports errors by its code only");
+
+struct Formula {
+    const char* text;
+    int code;
+};
+
+std::ostream& operator<<(std::ostream& out, const Formula& f) {
+    return out << '"' << f.text << '"';
+}
+
+// One formula for every way to fail, and good ones with calls, assignment and deletion. The
+// overlong cases are built in the test.
+const Formula kFormulas[] = {
+    {"tanh(3*x)/tanh(3)*5", kErrorNone},
+    {"a=x*2", kErrorNone},
+    {"a=", kErrorNone},
+    {"max(1,2)+hypot(3,4)", kErrorNone},
+    {"x*(x+1", kErrorUnbalancedParentheses},
+    {"tanh(", kErrorSyntax},
+    {"tanh()", kErrorMissingValue},
+    {"tanh", kErrorUnknownVariable},
+    {"tan", kErrorUnknownVariable},
+    {"t", kErrorUnknownVariable},
+    {"1+", kErrorSyntax},
+    {"2 $ 3", kErrorSyntax},
+    {"1/(x-x)", kErrorDivisionByZero},
+    {"sin(1,2)", kErrorWrongArgumentCount},
+    {"foo(1)", kErrorUnknownFunction},
+    {"  ", kErrorEmptyExpression},
+    {"()", kErrorMissingValue},
+};
+
+class EvaluateAllocates : public ::testing::TestWithParam<Formula> {};
+
+// A whole table rebuild's worth of calls, counted, with x changing as the module sets it.
+TEST_P(EvaluateAllocates, NothingAndThrowsNothing) {
+    const Formula& f = GetParam();
+    Evaluator evaluator;
+    const long throwsBefore = throwcount::thrown();
+    const long allocationsBefore = allocations;
+    int codes = 0;
+    for (int i = 0; i < 513; ++i) {
+        const double x = i * 0.01953125 - 5.0;
+        evaluator.setVariable("x", &x);
+        double result = 0.0;
+        int assigned = 0;
+        if (evaluator.evaluate(f.text, &result, &assigned) == f.code)
+            ++codes;
+    }
+    EXPECT_EQ(allocations - allocationsBefore, 0);
+    EXPECT_EQ(throwcount::thrown() - throwsBefore, 0);
+    EXPECT_EQ(codes, 513);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formulas, EvaluateAllocates, ::testing::ValuesIn(kFormulas));
+
+TEST(EvaluateAllocates, NothingForOverlongTextsTokensOrFullRecords) {
+    const std::string overlong(600, '1');
+    const std::string longToken = "2+" + std::string(40, '1');
+    const std::string longName = "2*" + std::string(40, 'q');
+    Evaluator evaluator;
+    double result = 0.0;
+    for (int i = 0; i < Evaluator::kMaxVariables; ++i) {
+        const std::string name = "v" + std::to_string(i);
+        ASSERT_TRUE(evaluator.setVariable(name.c_str(), &result));
+    }
+    const long throwsBefore = throwcount::thrown();
+    const long allocationsBefore = allocations;
+    const int tooLong = evaluator.evaluate(overlong.c_str(), &result, nullptr);
+    const int tokenTooLong = evaluator.evaluate(longToken.c_str(), &result, nullptr);
+    const int nameTooLong = evaluator.evaluate(longName.c_str(), &result, nullptr);
+    const int full = evaluator.evaluate("w=1", &result, nullptr);
+    EXPECT_EQ(allocations - allocationsBefore, 0);
+    EXPECT_EQ(throwcount::thrown() - throwsBefore, 0);
+    EXPECT_EQ(tooLong, kErrorTooLong);
+    EXPECT_EQ(tokenTooLong, kErrorTooLong);
+    EXPECT_EQ(nameTooLong, kErrorTooLong);
+    EXPECT_EQ(full, kErrorTooManyVariables);
+}
+
+// The counters themselves work: a throw and an allocation made here are seen.
+TEST(EvaluateAllocates, CountersSeeAThrowAndAnAllocation) {
+    const long allocationsBefore = allocations;
+    auto* p = new int(1);
+    EXPECT_EQ(allocations - allocationsBefore, 1);
+    delete p;
+    const long throwsBefore = throwcount::thrown();
+    if (throwsBefore < 0)
+        GTEST_SKIP() << "this toolchain gives no throw count";
+    try {
+        throw EvaluatorException(kErrorSyntax);
+    } catch (const EvaluatorException& error) {
+        EXPECT_EQ(error.code(), kErrorSyntax);
+    }
+    EXPECT_EQ(throwcount::thrown() - throwsBefore, 1);
+}
+
+} // namespace
