@@ -1,50 +1,17 @@
 // evaluate runs on the audio thread (one table rebuild is 513 calls): it must allocate nothing and
 // throw nothing, for failing formulas as much as for good ones. This program replaces the global
-// operator new and delete with counting ones; the C++ runtime takes exception objects from malloc,
-// which cannot be replaced portably, so throws are counted separately where the toolchain allows.
+// operator new and delete with counting ones (allocation_counter.cpp); the C++ runtime takes exception
+// objects from malloc, which cannot be replaced portably, so throws are counted separately where the
+// toolchain allows.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <type_traits>
 #include <utility>
 
+#include "allocation_counter.h"
 #include "evaluator/evaluator.h"
 #include "throw_counter.h"
-
-namespace {
-long allocations = 0;
-}
-
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return operator new(size, std::nothrow);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -89,7 +56,7 @@ TEST_P(EvaluateAllocates, NothingAndThrowsNothing) {
     const Formula& f = GetParam();
     Evaluator evaluator;
     const long throwsBefore = throwcount::thrown();
-    const long allocationsBefore = allocations;
+    const long allocationsBefore = allocationcount::allocations();
     int codes = 0;
     for (int i = 0; i < 513; ++i) {
         const double x = i * 0.01953125 - 5.0;
@@ -99,7 +66,7 @@ TEST_P(EvaluateAllocates, NothingAndThrowsNothing) {
         if (evaluator.evaluate(f.text, &result, &assigned) == f.code)
             ++codes;
     }
-    EXPECT_EQ(allocations - allocationsBefore, 0);
+    EXPECT_EQ(allocationcount::allocations() - allocationsBefore, 0);
     EXPECT_EQ(throwcount::thrown() - throwsBefore, 0);
     EXPECT_EQ(codes, 513);
 }
@@ -117,12 +84,12 @@ TEST(EvaluateAllocates, NothingForOverlongTextsTokensOrFullRecords) {
         ASSERT_TRUE(evaluator.setVariable(name.c_str(), &result));
     }
     const long throwsBefore = throwcount::thrown();
-    const long allocationsBefore = allocations;
+    const long allocationsBefore = allocationcount::allocations();
     const int tooLong = evaluator.evaluate(overlong.c_str(), &result, nullptr);
     const int tokenTooLong = evaluator.evaluate(longToken.c_str(), &result, nullptr);
     const int nameTooLong = evaluator.evaluate(longName.c_str(), &result, nullptr);
     const int full = evaluator.evaluate("w=1", &result, nullptr);
-    EXPECT_EQ(allocations - allocationsBefore, 0);
+    EXPECT_EQ(allocationcount::allocations() - allocationsBefore, 0);
     EXPECT_EQ(throwcount::thrown() - throwsBefore, 0);
     EXPECT_EQ(tooLong, kErrorTooLong);
     EXPECT_EQ(tokenTooLong, kErrorTooLong);
@@ -132,9 +99,9 @@ TEST(EvaluateAllocates, NothingForOverlongTextsTokensOrFullRecords) {
 
 // The counters themselves work: a throw and an allocation made here are seen.
 TEST(EvaluateAllocates, CountersSeeAThrowAndAnAllocation) {
-    const long allocationsBefore = allocations;
+    const long allocationsBefore = allocationcount::allocations();
     auto* p = new int(1);
-    EXPECT_EQ(allocations - allocationsBefore, 1);
+    EXPECT_EQ(allocationcount::allocations() - allocationsBefore, 1);
     delete p;
     const long throwsBefore = throwcount::thrown();
     if (throwsBefore < 0)
