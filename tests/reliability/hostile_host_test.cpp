@@ -1,15 +1,12 @@
 // Hosts that do not keep the contract: no host, a host without processing services or shared memory,
 // buffers never assigned, a second open, releases through every face, events for pins that do not
-// exist, and editor calls around the window's life. The library must neither crash nor write where
-// it was not given room.
+// exist. The library must neither crash nor write where it was not given room.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
 #include <vector>
 
-#include "gui/platform/native_window_system.h"
-#include "host/editor_host.h"
 #include "host/event_list.h"
 #include "reliability/rig.h"
 
@@ -18,10 +15,7 @@ namespace {
 using mphost::EventList;
 using mphost::SharedMemoryPool;
 namespace raw = mphost::raw;
-namespace native = platform::native;
 
-const PinText kIdentityCurve = u"(-5.0,-5.0)(-4.0,-4.0)(-3.0,-3.0)(-2.0,-2.0)(-1.0,-1.0)(0.0,0.0)"
-                               u"(1.0,1.0)(2.0,2.0)(3.0,3.0)(4.0,4.0)(5.0,5.0)";
 const PinText kHalfCurve = u"(-5.0,-2.5)(-4.0,-2.0)(-3.0,-1.5)(-2.0,-1.0)(-1.0,-0.5)(0.0,0.0)"
                            u"(1.0,0.5)(2.0,1.0)(3.0,1.5)(4.0,2.0)(5.0,2.5)";
 
@@ -221,128 +215,6 @@ TEST(HostileProcessingHostFactory, CreateInstanceWithANullHost) {
             EXPECT_EQ(raw::release(object), 0);
         }
     }
-}
-
-// ---- Editor ----
-
-class HostileEditorHost : public ::testing::Test {
-protected:
-    void SetUp() override {
-        windowsBefore = native::liveWindowCount();
-        if (MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, host.unknown(), &editor) !=
-                gmpi::kResultOk ||
-            editor == nullptr)
-            GTEST_SKIP() << "editor not registered in this build";
-        ASSERT_EQ(raw::queryInterface(editor, gmpi::kIidGraphicsWinGdi, &graphics), gmpi::kResultOk);
-        raw::release(graphics); // the editor's own reference keeps the face alive
-        parent = native::createHostWindow(200, 200);
-        raw::graphics::arrange(graphics, 0, 100, 0, 100);
-    }
-    void TearDown() override {
-        if (editor != nullptr) {
-            EXPECT_EQ(raw::release(editor), 0);
-        }
-        if (parent != nullptr)
-            platform::destroyWindow(parent);
-        EXPECT_EQ(native::liveWindowCount(), windowsBefore);
-    }
-    void sendText(const PinText& text) {
-        raw::editor::setPin(editor, 0, 0, pinTextByteSize(text), text.data());
-        raw::editor::notifyPin(editor, 0, 0);
-    }
-    void mouse(platform::WindowHandle window) {
-        native::sendMessage(window, platform::kWmLButtonDown, 1, platform::makeMouseLParam(50, 50));
-        native::sendMessage(window, platform::kWmMouseMove, 1, platform::makeMouseLParam(60, 40));
-        native::sendMessage(window, platform::kWmLButtonUp, 0, platform::makeMouseLParam(60, 40));
-        native::sendMessage(window, platform::kWmPaint, 0, 0);
-    }
-
-    mphost::EditorHost host;
-    void* editor = nullptr;
-    void* graphics = nullptr;
-    platform::WindowHandle parent = nullptr;
-    int windowsBefore = 0;
-};
-
-TEST_F(HostileEditorHost, PinValuesBeforeOpenAndAfterClose) {
-    sendText(kIdentityCurve);
-    sendText(u"garbage)");
-    raw::editor::setPin(editor, 0, 0, -4, nullptr);
-    raw::editor::setPin(editor, 0, 0, 7, "(1,2)(3");
-    raw::editor::notifyPin(editor, 0, 0);
-    raw::editor::setPin(editor, 5, 0, 2, u"x");
-    raw::editor::notifyPin(editor, -1, 0);
-
-    void* window = nullptr;
-    ASSERT_EQ(raw::graphics::openWindow(graphics, parent, &window), gmpi::kResultOk);
-    ASSERT_NE(window, nullptr);
-    mouse(window);
-    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
-    EXPECT_FALSE(native::isWindow(window));
-
-    // After the close: values, sizes and messages to the old handle go nowhere harmful.
-    sendText(kHalfCurve);
-    raw::graphics::arrange(graphics, 10, 5, 10, 5);
-    mouse(window);
-    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
-}
-
-TEST_F(HostileEditorHost, SecondOpenGivesTheSameWindow) {
-    void* first = nullptr;
-    void* second = nullptr;
-    raw::graphics::openWindow(graphics, parent, &first);
-    raw::graphics::openWindow(graphics, parent, &second);
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(native::liveWindowCount(), windowsBefore + 2); // the host's parent and one editor window
-    // Released while open, then the parent goes: no message may reach the released editor.
-    EXPECT_EQ(raw::release(editor), 0);
-    editor = nullptr;
-    EXPECT_FALSE(native::isWindow(first));
-}
-
-TEST_F(HostileEditorHost, ParentDestroyedBeforeCloseWindow) {
-    void* window = nullptr;
-    raw::graphics::openWindow(graphics, parent, &window);
-    platform::destroyWindow(parent);
-    parent = nullptr;
-    EXPECT_FALSE(native::isWindow(window));
-    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
-    // The editor can open again under a new parent.
-    parent = native::createHostWindow(200, 200);
-    void* again = nullptr;
-    raw::graphics::openWindow(graphics, parent, &again);
-    EXPECT_TRUE(native::isWindow(again));
-    mouse(again);
-    raw::graphics::closeWindow(graphics);
-    EXPECT_FALSE(native::isClassRegistered(L"DefaultMpWClass", platform::libraryInstance()));
-}
-
-TEST_F(HostileEditorHost, WindowClosedByItsOwnMessage) {
-    void* window = nullptr;
-    raw::graphics::openWindow(graphics, parent, &window);
-    native::sendMessage(window, platform::kWmClose, 0, 0);
-    EXPECT_FALSE(native::isWindow(window));
-    sendText(kHalfCurve);
-    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
-    EXPECT_FALSE(native::isClassRegistered(L"DefaultMpWClass", platform::libraryInstance()));
-}
-
-TEST(HostileEditorHostFactory, EditorWithoutHostOrServicesIsRefused) {
-    void* editor = nullptr;
-    const int32_t bare = MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, nullptr, &editor);
-    if (bare == gmpi::kResultUnsupported)
-        GTEST_SKIP() << "editor not registered in this build";
-    EXPECT_EQ(bare, gmpi::kResultFailed);
-    if (editor != nullptr)
-        raw::release(editor);
-
-    mphost::EditorHost host;
-    host.offerWindowHost = false;
-    editor = nullptr;
-    EXPECT_EQ(MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, host.unknown(), &editor),
-              gmpi::kResultFailed);
-    if (editor != nullptr)
-        raw::release(editor);
 }
 
 } // namespace
