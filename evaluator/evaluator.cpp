@@ -585,14 +585,16 @@ bool Evaluator::scanToken() {
     } else if (kind & kCharNameStart) {
         tokenType = kTokenIdentifier;
         const char* start = p;
-        std::memset(tokenName, 0, sizeof(tokenName));
-        // Only the first 15 characters are kept; the rest of the run is consumed.
-        for (std::size_t n = 0; kindOf(*p) & kCharName; ++n, ++p) {
-            if (n < kMaxNameLength)
-                tokenName[n] = lowerAscii(*p);
-        }
-        if (static_cast<std::size_t>(p - start) > kMaxTokenLength)
+        while (kindOf(*p) & kCharName)
+            ++p;
+        const std::size_t length = static_cast<std::size_t>(p - start);
+        if (length > kMaxTokenLength)
             return fail(kErrorTooLong);
+        // Only the first 15 characters are kept; the rest of the run is consumed.
+        const std::size_t kept = length < kMaxNameLength ? length : kMaxNameLength;
+        std::memset(tokenName, 0, sizeof(tokenName));
+        for (std::size_t n = 0; n < kept; ++n)
+            tokenName[n] = lowerAscii(start[n]);
     } else {
         pos = p + 1;
         return fail(kErrorSyntax);
