@@ -7,6 +7,8 @@
 
 #include "cli/plots.h"
 
+struct NativeWindowSystemTable;
+
 namespace shaperhost {
 
 class ModuleLibrary;
@@ -29,15 +31,7 @@ public:
     static constexpr uint32_t kPaint = 0x000F;
 
 private:
-    using CreateHostWindow = void* (*)(int, int);
-    using DestroyWindow = bool (*)(void*);
-    using SendMessage = intptr_t (*)(void*, uint32_t, uintptr_t, intptr_t);
-    using WindowCanvas = const void* (*)(void*);
-
-    CreateHostWindow createHost = nullptr;
-    DestroyWindow destroy = nullptr;
-    SendMessage send = nullptr;
-    WindowCanvas canvas = nullptr;
+    const ::NativeWindowSystemTable* system = nullptr;
 };
 
 } // namespace shaperhost

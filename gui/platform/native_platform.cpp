@@ -376,3 +376,35 @@ void resetQuit() {
 
 } // namespace native
 } // namespace platform
+
+namespace {
+
+void* tableCreateHostWindow(int32_t width, int32_t height) {
+    return platform::native::createHostWindow(width, height);
+}
+
+int32_t tableDestroyWindow(void* window) {
+    return platform::destroyWindow(window) ? 1 : 0;
+}
+
+intptr_t tableSendMessage(void* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    return platform::native::sendMessage(window, message, wParam, lParam);
+}
+
+int32_t tableReadPixels(void* window, int32_t* width, int32_t* height, const uint8_t** rgb) {
+    const gfx::Canvas* canvas = platform::native::windowCanvas(window);
+    if (canvas == nullptr)
+        return 0;
+    *width = canvas->width();
+    *height = canvas->height();
+    *rgb = canvas->rgbBytes().data();
+    return 1;
+}
+
+} // namespace
+
+MP_EXPORT const NativeWindowSystemTable* MP_GetNativeWindowSystem() {
+    static const NativeWindowSystemTable table = {1, &tableCreateHostWindow, &tableDestroyWindow,
+                                                  &tableSendMessage, &tableReadPixels};
+    return &table;
+}

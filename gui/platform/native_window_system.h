@@ -50,3 +50,16 @@ void resetQuit();
 
 } // namespace native
 } // namespace platform
+
+// A host program that loads the native library reaches the window system through this table, found
+// by the C name MP_GetNativeWindowSystem: windows live inside the library, as the editor's do.
+struct NativeWindowSystemTable {
+    int32_t version; // 1
+    void* (*createHostWindow)(int32_t width, int32_t height);
+    int32_t (*destroyWindow)(void* window);
+    intptr_t (*sendMessage)(void* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // Client size and red-green-blue bytes (rows from the top) of the window; 0 for a dead handle.
+    int32_t (*readPixels)(void* window, int32_t* width, int32_t* height, const uint8_t** rgb);
+};
+using GetNativeWindowSystemFunction = const NativeWindowSystemTable* (*)();
+MP_EXPORT const NativeWindowSystemTable* MP_GetNativeWindowSystem();
