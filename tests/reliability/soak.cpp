@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
     long long samples = 0;
     long long textEvents = 0;
     long long blocksWithoutValues = 0;
-    long long rebuildAllocations = 0;
+    long long valueAllocations[2] = {0, 0}; // curve-points, formula
+    long long valueCalls[2] = {0, 0};
     long long sleepRequests = 0;
     int64_t liveAfterWarmUp = 0;
     int64_t liveBytesAfterWarmUp = 0;
@@ -176,9 +177,10 @@ int main(int argc, char** argv) {
             const alloc::Counts counts = alloc::stopCounting();
             sleepRequests += instance.module->host.sleepRequests - before;
 
-            if (carriesValue)
-                rebuildAllocations += counts.allocations;
-            else if (counts.allocations != 0 || counts.releases != 0)
+            if (carriesValue) {
+                valueAllocations[instance.formula ? 1 : 0] += counts.allocations;
+                ++valueCalls[instance.formula ? 1 : 0];
+            } else if (counts.allocations != 0 || counts.releases != 0)
                 return fault(block, n, "allocation inside a block without pin values");
             if (!carriesValue)
                 ++blocksWithoutValues;
@@ -206,9 +208,12 @@ int main(int argc, char** argv) {
     std::printf("soak: %lld host blocks x %d instances, %lld samples, %lld text events, %.1f s\n", blocks,
                 kInstances, samples, textEvents, seconds);
     std::printf(
-        "soak: %lld processBlock calls without pin values, 0 allocations in them; %lld allocations in "
-        "calls with pin values; %lld sleep requests\n",
-        blocksWithoutValues, rebuildAllocations, sleepRequests);
+        "soak: %lld processBlock calls without pin values: 0 allocations in them; %lld sleep requests\n",
+        blocksWithoutValues, sleepRequests);
+    std::printf(
+        "soak: calls with pin values: curve-points %lld calls, %lld allocations; formula %lld calls, %lld "
+        "allocations\n",
+        valueCalls[0], valueAllocations[0], valueCalls[1], valueAllocations[1]);
     std::printf(
         "soak: live heap after warm-up %lld blocks / %lld bytes, at the end %lld blocks / %lld bytes, "
         "peak %lld bytes\n",

@@ -309,3 +309,39 @@ INSTANTIATE_TEST_SUITE_P(Modules, Validator, ::testing::Values(0, 1),
                          });
 
 } // namespace
+
+namespace {
+
+// A curve text as the editor writes it is taken and rebuilt in the block loop without allocating:
+// the text pin's reserved room holds it and the numbers take the reader's short path.
+TEST(ValidatorAllocation, CurveTextsOfTheEditorRebuildWithoutAllocating) {
+    mphost::SharedMemoryPool pool;
+    rig::GuardedBuffer in(64);
+    rig::GuardedBuffer out(64);
+    rig::Module module(rig::kCurveModuleId, pool, 1);
+    if (!module.valid())
+        GTEST_SKIP() << "module not registered in this build";
+    module.start(in.data(), out.data());
+    EventList first;
+    first.start(0).streaming(0, 1, true);
+    module.process(64, first.head());
+
+    const PinText texts[] = {
+        kIdentityCurve,
+        u"(-5.0,5.0)(-4.0,4.0)(-3.0,3.0)(-2.0,2.0)(-1.0,1.0)(0.0,0.0)(1.0,-1.0)(2.0,-2.0)(3.0,-3.0)(4.0,-4.0)"
+        u"(5.0,-5.0)",
+        u"(-5.0,-2.5)(-4.9,-2.0)(-3.1,-1.5)(-2.0,-1.0)(-1.0,-0.5)(0.0,0.0)(1.0,0.5)(2.0,1.0)(3.0,1.5)(4.0,2."
+        u"0)"
+        u"(5.0,12.5)",
+    };
+    for (const PinText& text : texts) {
+        EventList events;
+        events.pinValue(10, 0, text);
+        alloc::startCounting();
+        module.process(64, events.head());
+        const alloc::Counts counts = alloc::stopCounting();
+        EXPECT_EQ(counts.allocations + counts.releases, 0) << std::string(text.begin(), text.end());
+    }
+}
+
+} // namespace
