@@ -406,6 +406,58 @@ bool Evaluator::deleteVariable(const char* name) {
     return false;
 }
 
+// The levels below the sum come first, so that the compiler can fold them into their callers.
+// Each right operand has the same form as the power level: [sign] primary [^ [sign] primary].
+inline bool Evaluator::parseProduct(double* value) {
+    if (!parsePower(value))
+        return false;
+    while (isDelimiter('*') || isDelimiter('/') || isDelimiter('%')) {
+        const char op = delimiter;
+        if (!nextToken())
+            return false;
+        double operand = 0.0;
+        if (!parsePower(&operand))
+            return false;
+        if (op == '*') {
+            *value *= operand;
+        } else {
+            // Zero of either sign fails; a NaN operand is divided by.
+            if (operand == 0.0)
+                return fail(kErrorDivisionByZero);
+            *value = (op == '/') ? *value / operand : std::fmod(*value, operand);
+        }
+    }
+    return true;
+}
+
+// [sign] primary [^ [sign] primary]: the sign binds tighter than ^, and one ^ at most is taken.
+inline bool Evaluator::parsePower(double* value) {
+    bool negative = false;
+    if (!takeSign(&negative) || !parsePrimary(value))
+        return false;
+    if (negative)
+        *value = -*value;
+    if (isDelimiter('^')) {
+        bool negativeExponent = false;
+        double exponent = 0.0;
+        if (!nextToken() || !takeSign(&negativeExponent) || !parsePrimary(&exponent))
+            return false;
+        if (negativeExponent)
+            exponent = -exponent;
+        *value = std::pow(*value, exponent);
+    }
+    return true;
+}
+
+inline bool Evaluator::takeSign(bool* negative) {
+    if (isDelimiter('+') || isDelimiter('-')) {
+        *negative = delimiter == '-';
+        return nextToken();
+    }
+    *negative = false;
+    return true;
+}
+
 // assignment: name = sum | name = (nothing) | sum. The right-hand side is a sum, so in a = b = 3 the
 // text from the second "=" on ends the expression.
 bool Evaluator::parseAssignment(double* value, int* isAssignment) {
@@ -446,57 +498,6 @@ bool Evaluator::parseSum(double* value) {
         else
             *value -= operand;
     }
-    return true;
-}
-
-// Each right operand has the same form as the power level: [sign] primary [^ [sign] primary].
-bool Evaluator::parseProduct(double* value) {
-    if (!parsePower(value))
-        return false;
-    while (isDelimiter('*') || isDelimiter('/') || isDelimiter('%')) {
-        const char op = delimiter;
-        if (!nextToken())
-            return false;
-        double operand = 0.0;
-        if (!parsePower(&operand))
-            return false;
-        if (op == '*') {
-            *value *= operand;
-        } else {
-            // Zero of either sign fails; a NaN operand is divided by.
-            if (operand == 0.0)
-                return fail(kErrorDivisionByZero);
-            *value = (op == '/') ? *value / operand : std::fmod(*value, operand);
-        }
-    }
-    return true;
-}
-
-// [sign] primary [^ [sign] primary]: the sign binds tighter than ^, and one ^ at most is taken.
-bool Evaluator::parsePower(double* value) {
-    bool negative = false;
-    if (!takeSign(&negative) || !parsePrimary(value))
-        return false;
-    if (negative)
-        *value = -*value;
-    if (isDelimiter('^')) {
-        bool negativeExponent = false;
-        double exponent = 0.0;
-        if (!nextToken() || !takeSign(&negativeExponent) || !parsePrimary(&exponent))
-            return false;
-        if (negativeExponent)
-            exponent = -exponent;
-        *value = std::pow(*value, exponent);
-    }
-    return true;
-}
-
-bool Evaluator::takeSign(bool* negative) {
-    if (isDelimiter('+') || isDelimiter('-')) {
-        *negative = delimiter == '-';
-        return nextToken();
-    }
-    *negative = false;
     return true;
 }
 
