@@ -2,22 +2,27 @@
 
 namespace {
 
-void appendUtf8(std::string& out, uint32_t cp) {
+std::size_t encodeUtf8(uint32_t cp, char* out) {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        out[0] = static_cast<char>(cp);
+        return 1;
     }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (cp >> 12));
+        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (cp >> 18));
+    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
 }
 
 void appendUtf16(PinText& out, uint32_t cp) {
@@ -54,7 +59,8 @@ std::wstring wideFromPinText(const PinText& text) {
     }
     for (std::size_t i = 0; i < text.size(); ++i) {
         uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
@@ -63,9 +69,10 @@ std::wstring wideFromPinText(const PinText& text) {
     return wide;
 }
 
-std::string utf8FromPinText(const PinText& text) {
-    std::string out;
-    out.reserve(text.size());
+std::size_t utf8FromPinText(const PinText& text, char* out, std::size_t capacity) {
+    std::size_t length = 0;
+    std::size_t written = 0;
+    bool full = capacity == 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         uint32_t cp = text[i];
         if (cp == 0)
@@ -80,8 +87,27 @@ std::string utf8FromPinText(const PinText& text) {
         } else if (cp >= 0xDC00 && cp < 0xE000) {
             cp = kReplacement;
         }
-        appendUtf8(out, cp);
+        char bytes[4];
+        const std::size_t n = encodeUtf8(cp, bytes);
+        length += n;
+        if (!full && written + n < capacity) {
+            std::memcpy(out + written, bytes, n);
+            written += n;
+        } else {
+            full = true;
+        }
     }
+    if (capacity > 0)
+        out[written] = '\0';
+    return length;
+}
+
+std::string utf8FromPinText(const PinText& text) {
+    // One pass to learn the length, a buffer of that length plus one, a second pass to convert.
+    const std::size_t length = utf8FromPinText(text, nullptr, 0);
+    std::string out(length + 1, '\0');
+    utf8FromPinText(text, &out[0], out.size());
+    out.resize(length);
     return out;
 }
 

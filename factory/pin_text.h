@@ -19,7 +19,9 @@ inline PinText pinTextFromBytes(const void* data, std::size_t byteSize) {
     return text;
 }
 
-inline int32_t pinTextByteSize(const PinText& text) { return static_cast<int32_t>(text.size() * 2); }
+inline int32_t pinTextByteSize(const PinText& text) {
+    return static_cast<int32_t>(text.size() * 2);
+}
 
 // Widens ASCII-only literals and converts between the platform's wide strings and pin text by
 // code units (UTF-16 on Windows, UTF-32 on Linux: characters outside the BMP become pairs).
@@ -28,5 +30,8 @@ std::wstring wideFromPinText(const PinText& text);
 
 // UTF-8 form of the text up to its first NUL; unpaired surrogates become U+FFFD.
 std::string utf8FromPinText(const PinText& text);
+// The same into a caller's buffer, without allocating: writes the whole characters that fit in
+// capacity - 1 bytes and a terminator, and returns the length of the whole UTF-8 form.
+std::size_t utf8FromPinText(const PinText& text, char* out, std::size_t capacity);
 // UTF-16 form of UTF-8 bytes; malformed sequences become U+FFFD.
 PinText pinTextFromUtf8(const std::string& utf8);

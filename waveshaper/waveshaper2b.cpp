@@ -1,7 +1,6 @@
 #include "waveshaper/waveshaper2b.h"
 
 #include <cmath>
-#include <string>
 
 #include "evaluator/evaluator.h"
 #include "factory/mp_factory.h"
@@ -31,8 +30,14 @@ float formulaTableEntry(double volts) {
 void Waveshaper2b::rebuildTable() {
     if (table == nullptr)
         return;
-    // The formula up to its first NUL, as UTF-8: non-ASCII characters start no token.
-    const std::string formula = utf8FromPinText(textPin.value);
+    // The formula up to its first NUL, as UTF-8: non-ASCII characters start no token. A formula
+    // longer than the evaluator takes fails at every position, as the evaluator would report it.
+    char formula[Evaluator::kMaxExpressionLength + 1];
+    if (utf8FromPinText(textPin.value, formula, sizeof(formula)) > Evaluator::kMaxExpressionLength) {
+        for (int i = 0; i < kTableEntries; ++i)
+            table[i] = 0.0f;
+        return;
+    }
     Evaluator evaluator;
     for (int i = 0; i < kTableEntries; ++i) {
         const double x = i * kVoltsPerEntry - 5.0;
@@ -40,7 +45,7 @@ void Waveshaper2b::rebuildTable() {
         double result = 0.0;
         int assigned = 0;
         // On an error evaluate stores 0.0; the code itself is of no use here.
-        evaluator.evaluate(formula.c_str(), &result, &assigned);
+        evaluator.evaluate(formula, &result, &assigned);
         table[i] = formulaTableEntry(result);
     }
 }

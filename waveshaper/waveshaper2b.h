@@ -9,8 +9,7 @@ public:
     // [audio thread] Evaluates the formula at x = -5 V + i x 10/512 V for i = 0 to 512 with one
     // evaluator, so a variable the formula assigns at one position is still set at the next. Writes
     // all 513 entries; a position where the formula fails, or gives a value that is not finite as a
-    // float, holds 0. Allocates the formula's UTF-8 copy; a position where evaluation fails also costs
-    // the C++ runtime's exception object.
+    // float, holds 0. Allocates nothing: the formula's UTF-8 form lives on the stack.
     void rebuildTable() override;
 };
 
