@@ -4,6 +4,19 @@
 
 namespace mphost {
 
+namespace {
+
+HostCall makeCall(HostCall::Kind kind, int32_t timestamp = 0, int32_t pinId = 0, int32_t value = 0) {
+    HostCall call;
+    call.kind = kind;
+    call.timestamp = timestamp;
+    call.pinId = pinId;
+    call.value = value;
+    return call;
+}
+
+} // namespace
+
 void* SharedMemoryPool::obtain(const std::wstring& name, int32_t byteSize, bool* isNew) {
     *isNew = false;
     if (byteSize < 0)
@@ -44,7 +57,7 @@ std::vector<HostCall> ProcessingHost::calls(HostCall::Kind kind) const {
 }
 
 int32_t ProcessingHost::queryInterface(const gmpi::InterfaceId& iid, void** object) {
-    record({HostCall::kQueryInterface});
+    record(makeCall(HostCall::kQueryInterface));
     *object = nullptr;
     if (iid == gmpi::kIidUnknown || (iid == gmpi::kIidProcessingHost && !refuseProcessingHost)) {
         *object = static_cast<gmpi::IMpProcessingHost*>(this);
@@ -54,12 +67,17 @@ int32_t ProcessingHost::queryInterface(const gmpi::InterfaceId& iid, void** obje
     return gmpi::kResultUnsupported;
 }
 
-int32_t ProcessingHost::addRef() { return ++refCount; }
+int32_t ProcessingHost::addRef() {
+    return ++refCount;
+}
 
-int32_t ProcessingHost::release() { return --refCount; }
+int32_t ProcessingHost::release() {
+    return --refCount;
+}
 
-int32_t ProcessingHost::setOutputPinValue(int32_t timestamp, int32_t pinId, int32_t byteSize, const void* data) {
-    HostCall call{HostCall::kSetOutputPinValue, timestamp, pinId, byteSize};
+int32_t ProcessingHost::setOutputPinValue(int32_t timestamp, int32_t pinId, int32_t byteSize,
+                                          const void* data) {
+    HostCall call = makeCall(HostCall::kSetOutputPinValue, timestamp, pinId, byteSize);
     if (byteSize > 0)
         call.text = pinTextFromBytes(data, static_cast<std::size_t>(byteSize));
     record(std::move(call));
@@ -67,31 +85,31 @@ int32_t ProcessingHost::setOutputPinValue(int32_t timestamp, int32_t pinId, int3
 }
 
 int32_t ProcessingHost::sendPinStreaming(int32_t timestamp, int32_t pinId, int32_t isStreaming) {
-    record({HostCall::kSendPinStreaming, timestamp, pinId, isStreaming});
+    record(makeCall(HostCall::kSendPinStreaming, timestamp, pinId, isStreaming));
     return gmpi::kResultOk;
 }
 
 int32_t ProcessingHost::requestSleep() {
     ++sleepRequests;
-    record({HostCall::kRequestSleep});
+    record(makeCall(HostCall::kRequestSleep));
     return gmpi::kResultOk;
 }
 
 int32_t ProcessingHost::queryBlockSize(int32_t* size) {
-    record({HostCall::kQueryBlockSize, 0, 0, blockSize});
+    record(makeCall(HostCall::kQueryBlockSize, 0, 0, blockSize));
     *size = blockSize;
     return gmpi::kResultOk;
 }
 
 int32_t ProcessingHost::queryInstanceHandle(int32_t* handle) {
-    record({HostCall::kQueryInstanceHandle, 0, 0, instanceHandle});
+    record(makeCall(HostCall::kQueryInstanceHandle, 0, 0, instanceHandle));
     *handle = instanceHandle;
     return gmpi::kResultOk;
 }
 
-int32_t ProcessingHost::obtainSharedMemory(const wchar_t* name, void** memory, float sampleRate, int32_t byteSize,
-                                           int32_t* needsInitialising) {
-    HostCall call{HostCall::kObtainSharedMemory, 0, 0, byteSize};
+int32_t ProcessingHost::obtainSharedMemory(const wchar_t* name, void** memory, float sampleRate,
+                                           int32_t byteSize, int32_t* needsInitialising) {
+    HostCall call = makeCall(HostCall::kObtainSharedMemory, 0, 0, byteSize);
     call.name = name;
     call.sampleRate = sampleRate;
     record(std::move(call));
@@ -102,7 +120,7 @@ int32_t ProcessingHost::obtainSharedMemory(const wchar_t* name, void** memory, f
 }
 
 int32_t ProcessingHost::unused(int32_t slot) {
-    record({HostCall::kUnusedSlot, 0, 0, slot});
+    record(makeCall(HostCall::kUnusedSlot, 0, 0, slot));
     return gmpi::kResultOk;
 }
 

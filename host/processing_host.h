@@ -43,7 +43,7 @@ struct HostCall {
         kObtainSharedMemory,
         kUnusedSlot,
     };
-    Kind kind;
+    Kind kind = kQueryInterface;
     int32_t timestamp = 0;
     int32_t pinId = 0;
     int32_t value = 0; // streaming flag, byte size or slot number
@@ -61,7 +61,8 @@ public:
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
     int32_t MP_CALL addRef() override;
     int32_t MP_CALL release() override;
-    int32_t MP_CALL setOutputPinValue(int32_t timestamp, int32_t pinId, int32_t byteSize, const void* data) override;
+    int32_t MP_CALL setOutputPinValue(int32_t timestamp, int32_t pinId, int32_t byteSize,
+                                      const void* data) override;
     int32_t MP_CALL sendPinStreaming(int32_t timestamp, int32_t pinId, int32_t isStreaming) override;
     int32_t MP_CALL requestSleep() override;
     int32_t MP_CALL unusedSlot4() override { return unused(4); }
