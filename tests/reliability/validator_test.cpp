@@ -340,7 +340,39 @@ TEST(ValidatorAllocation, CurveTextsOfTheEditorRebuildWithoutAllocating) {
         alloc::startCounting();
         module.process(64, events.head());
         const alloc::Counts counts = alloc::stopCounting();
-        EXPECT_EQ(counts.allocations + counts.releases, 0) << std::string(text.begin(), text.end());
+        EXPECT_EQ(counts.allocations + counts.releases, 0) << utf8FromPinText(text);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Known fault, disabled so the suite stays green until it is fixed: the curve reader's exact decimal
+// conversion allocates for numbers with an exponent or with more than about 16 significant digits,
+// and the curve-points module runs that reader inside the block loop (onPinsUpdated). Run with
+// --gtest_also_run_disabled_tests to see it.
+TEST(ValidatorAllocation, DISABLED_HandWrittenCurveNumbersRebuildWithoutAllocating) {
+    mphost::SharedMemoryPool pool;
+    rig::GuardedBuffer in(64);
+    rig::GuardedBuffer out(64);
+    rig::Module module(rig::kCurveModuleId, pool, 1);
+    if (!module.valid())
+        GTEST_SKIP() << "module not registered in this build";
+    module.start(in.data(), out.data());
+    EventList first;
+    first.start(0).streaming(0, 1, true);
+    module.process(64, first.head());
+
+    const PinText texts[] = {u"(1e39,nan)(inf,-inf)", u"(1e30,2)(3,4)", u"(1.2345678901234567890,2)",
+                             u"(12345678901234567,1)"};
+    for (const PinText& text : texts) {
+        EventList events;
+        events.pinValue(10, 0, text);
+        alloc::startCounting();
+        module.process(64, events.head());
+        const alloc::Counts counts = alloc::stopCounting();
+        EXPECT_EQ(counts.allocations, 0) << "text " << utf8FromPinText(text);
     }
 }
 
