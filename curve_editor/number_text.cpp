@@ -5,33 +5,37 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
-#include <vector>
 
 namespace {
 
-// Unsigned big integer, little-endian 32-bit limbs, no leading zero limbs (zero is empty).
+// Unsigned big integer, little-endian 32-bit limbs, no leading zero limbs (zero is empty). The limbs
+// live in the object, so reading a number allocates nothing even on the audio thread. The capacity
+// covers every value the conversions below form: a correctly rounded read needs under 4000 bits
+// (801 significant digits, decimal exponents within the double range, 128 bits of scaling), an exact
+// expansion of a double under 2700.
 class BigUint {
 public:
     BigUint() = default;
     explicit BigUint(uint64_t value) {
         while (value != 0) {
-            limbs_.push_back(static_cast<uint32_t>(value));
+            push(static_cast<uint32_t>(value));
             value >>= 32;
         }
     }
 
-    bool isZero() const { return limbs_.empty(); }
+    bool isZero() const { return size_ == 0; }
 
     void mulAdd(uint32_t factor, uint32_t addend) {
         uint64_t carry = addend;
-        for (uint32_t& limb : limbs_) {
-            const uint64_t product = static_cast<uint64_t>(limb) * factor + carry;
-            limb = static_cast<uint32_t>(product);
+        for (int i = 0; i < size_; ++i) {
+            const uint64_t product = static_cast<uint64_t>(limbs_[i]) * factor + carry;
+            limbs_[i] = static_cast<uint32_t>(product);
             carry = product >> 32;
         }
         if (carry != 0)
-            limbs_.push_back(static_cast<uint32_t>(carry));
+            push(static_cast<uint32_t>(carry));
         trim();
     }
 
@@ -62,21 +66,28 @@ public:
         const int bitShift = bits % 32;
         if (bitShift != 0) {
             uint32_t carry = 0;
-            for (uint32_t& limb : limbs_) {
-                const uint32_t next = limb >> (32 - bitShift);
-                limb = (limb << bitShift) | carry;
+            for (int i = 0; i < size_; ++i) {
+                const uint32_t next = limbs_[i] >> (32 - bitShift);
+                limbs_[i] = (limbs_[i] << bitShift) | carry;
                 carry = next;
             }
             if (carry != 0)
-                limbs_.push_back(carry);
+                push(carry);
         }
-        limbs_.insert(limbs_.begin(), static_cast<std::size_t>(limbShift), 0u);
+        const int moved = size_ + limbShift <= kCapacity ? size_ : kCapacity - limbShift;
+        if (limbShift >= kCapacity || moved <= 0) {
+            size_ = 0; // beyond the capacity: cannot happen for the values formed here
+            return;
+        }
+        std::memmove(limbs_ + limbShift, limbs_, static_cast<std::size_t>(moved) * sizeof(uint32_t));
+        std::memset(limbs_, 0, static_cast<std::size_t>(limbShift) * sizeof(uint32_t));
+        size_ = moved + limbShift;
     }
 
     // Divides in place by a small divisor and returns the remainder.
     uint32_t divSmall(uint32_t divisor) {
         uint64_t remainder = 0;
-        for (std::size_t i = limbs_.size(); i-- > 0;) {
+        for (int i = size_; i-- > 0;) {
             const uint64_t current = (remainder << 32) | limbs_[i];
             limbs_[i] = static_cast<uint32_t>(current / divisor);
             remainder = current % divisor;
@@ -88,16 +99,16 @@ public:
     int bitLength() const {
         if (isZero())
             return 0;
-        int bits = static_cast<int>(limbs_.size() - 1) * 32;
-        for (uint32_t top = limbs_.back(); top != 0; top >>= 1)
+        int bits = (size_ - 1) * 32;
+        for (uint32_t top = limbs_[size_ - 1]; top != 0; top >>= 1)
             ++bits;
         return bits;
     }
 
     static int compare(const BigUint& a, const BigUint& b) {
-        if (a.limbs_.size() != b.limbs_.size())
-            return a.limbs_.size() < b.limbs_.size() ? -1 : 1;
-        for (std::size_t i = a.limbs_.size(); i-- > 0;) {
+        if (a.size_ != b.size_)
+            return a.size_ < b.size_ ? -1 : 1;
+        for (int i = a.size_; i-- > 0;) {
             if (a.limbs_[i] != b.limbs_[i])
                 return a.limbs_[i] < b.limbs_[i] ? -1 : 1;
         }
@@ -107,9 +118,9 @@ public:
     // this -= other; requires this >= other.
     void subtract(const BigUint& other) {
         int64_t borrow = 0;
-        for (std::size_t i = 0; i < limbs_.size(); ++i) {
+        for (int i = 0; i < size_; ++i) {
             int64_t difference = static_cast<int64_t>(limbs_[i]) - borrow;
-            if (i < other.limbs_.size())
+            if (i < other.size_)
                 difference -= other.limbs_[i];
             borrow = difference < 0 ? 1 : 0;
             limbs_[i] = static_cast<uint32_t>(difference + (borrow << 32));
@@ -136,12 +147,19 @@ public:
     }
 
 private:
+    static constexpr int kCapacity = 192;
+
+    void push(uint32_t limb) {
+        if (size_ < kCapacity)
+            limbs_[size_++] = limb;
+    }
     void trim() {
-        while (!limbs_.empty() && limbs_.back() == 0)
-            limbs_.pop_back();
+        while (size_ > 0 && limbs_[size_ - 1] == 0)
+            --size_;
     }
 
-    std::vector<uint32_t> limbs_;
+    uint32_t limbs_[kCapacity] = {};
+    int size_ = 0;
 };
 
 // Rounds mantissa x 2^(topExponent - 63) to the nearest double (ties to even), where mantissa has its
@@ -274,8 +292,8 @@ bool readHex(const char16_t*& p, const char16_t* end, double* magnitude) {
 
 // Correctly rounded value of digits x 10^exponent, digits being significant decimal digits with no
 // leading zero.
-double decimalToDouble(const std::string& digits, long exponent) {
-    const long count = static_cast<long>(digits.size());
+double decimalToDouble(const char* digits, std::size_t digitCount, long exponent) {
+    const long count = static_cast<long>(digitCount);
     // value < 10^(count + exponent) and >= 10^(count - 1 + exponent)
     if (count + exponent > 310)
         return std::numeric_limits<double>::infinity();
@@ -288,14 +306,14 @@ double decimalToDouble(const std::string& digits, long exponent) {
                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
         uint64_t integer = 0;
-        for (char digit : digits)
-            integer = integer * 10 + static_cast<uint64_t>(digit - '0');
+        for (std::size_t i = 0; i < digitCount; ++i)
+            integer = integer * 10 + static_cast<uint64_t>(digits[i] - '0');
         const double value = static_cast<double>(integer);
         return exponent >= 0 ? value * kPowersOfTen[exponent] : value / kPowersOfTen[-exponent];
     }
     BigUint numerator;
-    for (char digit : digits)
-        numerator.mulAdd(10, static_cast<uint32_t>(digit - '0'));
+    for (std::size_t i = 0; i < digitCount; ++i)
+        numerator.mulAdd(10, static_cast<uint32_t>(digits[i] - '0'));
     BigUint denominator(1);
     if (exponent >= 0)
         numerator.mulPow(10, static_cast<int>(exponent));
@@ -343,8 +361,9 @@ constexpr std::size_t kMaxSignificantDigits = 800;
 
 // Decimal digits with optional fraction and exponent. Returns false when no digit is present.
 bool readDecimal(const char16_t*& p, const char16_t* end, double* magnitude) {
-    std::string digits; // significant digits, no leading zeros
-    long exponent = 0;  // value = digits x 10^exponent
+    char digits[kMaxSignificantDigits + 1]; // significant digits, no leading zeros
+    std::size_t digitCount = 0;
+    long exponent = 0; // value = digits x 10^exponent
     bool anyDigit = false;
     bool seenPoint = false;
     bool droppedNonZero = false;
@@ -358,13 +377,13 @@ bool readDecimal(const char16_t*& p, const char16_t* end, double* magnitude) {
             break;
         anyDigit = true;
         const char digit = static_cast<char>('0' + (*q - u'0'));
-        if (digits.empty() && digit == '0') {
+        if (digitCount == 0 && digit == '0') {
             if (seenPoint && exponent > -100000000L)
                 --exponent;
             continue;
         }
-        if (digits.size() < kMaxSignificantDigits) {
-            digits.push_back(digit);
+        if (digitCount < kMaxSignificantDigits) {
+            digits[digitCount++] = digit;
             if (seenPoint)
                 --exponent;
         } else {
@@ -377,15 +396,15 @@ bool readDecimal(const char16_t*& p, const char16_t* end, double* magnitude) {
         return false;
     exponent += readExponent(q, end, u'e');
     p = q;
-    if (digits.empty()) {
+    if (digitCount == 0) {
         *magnitude = 0.0;
         return true;
     }
     if (droppedNonZero) {
-        digits.push_back('1');
+        digits[digitCount++] = '1';
         --exponent;
     }
-    *magnitude = decimalToDouble(digits, exponent);
+    *magnitude = decimalToDouble(digits, digitCount, exponent);
     return true;
 }
 

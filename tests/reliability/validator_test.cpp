@@ -348,11 +348,9 @@ TEST(ValidatorAllocation, CurveTextsOfTheEditorRebuildWithoutAllocating) {
 
 namespace {
 
-// Known fault, disabled so the suite stays green until it is fixed: the curve reader's exact decimal
-// conversion allocates for numbers with an exponent or with more than about 16 significant digits,
-// and the curve-points module runs that reader inside the block loop (onPinsUpdated). Run with
-// --gtest_also_run_disabled_tests to see it.
-TEST(ValidatorAllocation, DISABLED_HandWrittenCurveNumbersRebuildWithoutAllocating) {
+// Hand-written numbers with exponents or many digits take the reader's exact conversion, which runs
+// inside the block loop (onPinsUpdated) and so must not allocate either.
+TEST(ValidatorAllocation, HandWrittenCurveNumbersRebuildWithoutAllocating) {
     mphost::SharedMemoryPool pool;
     rig::GuardedBuffer in(64);
     rig::GuardedBuffer out(64);
