@@ -15,13 +15,13 @@ enum EventType : int32_t {
 };
 
 struct HostEvent {
-    int32_t timestamp;     // sample position within the block, 0 = first sample
-    int32_t type;          // EventType; other values are skipped but still divide the block
-    int32_t pinId;         // pin the event is for
-    uint32_t byteSize;     // bytes of the value carried
-    char inlineData[8];    // the value itself when it fits and dataPointer is null
+    int32_t timestamp;       // sample position within the block, 0 = first sample
+    int32_t type;            // EventType; other values are skipped but still divide the block
+    int32_t pinId;           // pin the event is for
+    uint32_t byteSize;       // bytes of the value carried
+    char inlineData[8];      // the value itself when it fits and dataPointer is null
     const void* dataPointer; // the value when it is not held inline
-    const HostEvent* next; // next event or null
+    const HostEvent* next;   // next event or null
 };
 
 #if defined(_WIN32) && !defined(_WIN64)

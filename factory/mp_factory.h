@@ -21,7 +21,8 @@ public:
     // The factory lives until unload: both counts are fixed at 1.
     int32_t MP_CALL addRef() override { return 1; }
     int32_t MP_CALL release() override { return 1; }
-    int32_t MP_CALL createInstance(const wchar_t* id, int32_t kind, gmpi::IMpUnknown* host, void** object) override;
+    int32_t MP_CALL createInstance(const wchar_t* id, int32_t kind, gmpi::IMpUnknown* host,
+                                   void** object) override;
     int32_t MP_CALL querySdkInformation(int32_t* sdkVersion, int32_t ignored, wchar_t* text) override;
     int32_t MP_CALL createInstance2(const wchar_t* id, int32_t kind, void** object) override;
 

@@ -24,7 +24,8 @@ public:
 class IMpFactory : public IMpUnknown {
 public:
     // Creates a module of (id, kind) and hands it the host at once.
-    virtual int32_t MP_CALL createInstance(const wchar_t* id, int32_t kind, IMpUnknown* host, void** object) = 0;
+    virtual int32_t MP_CALL createInstance(const wchar_t* id, int32_t kind, IMpUnknown* host,
+                                           void** object) = 0;
     // Writes the SDK version and the 27-character build text with its terminator.
     virtual int32_t MP_CALL querySdkInformation(int32_t* sdkVersion, int32_t ignored, wchar_t* text) = 0;
 };

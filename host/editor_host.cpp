@@ -24,7 +24,8 @@ int32_t EditorHost::getStyleInfo(const wchar_t* styleName, void* /*record*/, int
 }
 
 int32_t EditorHost::sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) {
-    PinValueSent sent{pinIndex, byteCount, byteCount > 0 ? pinTextFromBytes(data, byteCount) : PinText(), voice};
+    PinValueSent sent{pinIndex, byteCount, byteCount > 0 ? pinTextFromBytes(data, byteCount) : PinText(),
+                      voice};
     pinValues.push_back(sent);
     if (onPinValue)
         onPinValue(sent);

@@ -49,7 +49,8 @@ public:
     int32_t referenceCount() const { return refCount; }
 
     // Both editor-host generations share this one operation.
-    int32_t MP_CALL sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) override;
+    int32_t MP_CALL sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data,
+                                 int32_t voice) override;
 
 private:
     int32_t refCount = 1;

@@ -19,7 +19,8 @@ public:
     // A text value: inline when it fits in 8 bytes, else through dataPointer.
     EventList& pinValue(int32_t timestamp, int32_t pinId, const PinText& text);
     // Raw bytes, inline or pointed as asked (a host may send anything).
-    EventList& pinBytes(int32_t timestamp, int32_t pinId, uint32_t byteSize, const void* data, bool inlineData);
+    EventList& pinBytes(int32_t timestamp, int32_t pinId, uint32_t byteSize, const void* data,
+                        bool inlineData);
     EventList& streaming(int32_t timestamp, int32_t pinId, bool on);
     EventList& start(int32_t timestamp = 0);
     EventList& other(int32_t timestamp, int32_t type, int32_t pinId);

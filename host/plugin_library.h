@@ -21,7 +21,9 @@ public:
     const std::string& error() const { return message; }
     // An exported symbol by its exact name, or null.
     void* symbol(const char* name) const;
-    GetFactoryFunction getFactory() const { return reinterpret_cast<GetFactoryFunction>(symbol("MP_GetFactory")); }
+    GetFactoryFunction getFactory() const {
+        return reinterpret_cast<GetFactoryFunction>(symbol("MP_GetFactory"));
+    }
 
     // The library's file name on this platform, e.g. in the folder of the running program.
     static std::string fileName();

@@ -20,9 +20,13 @@ PluginLibrary::~PluginLibrary() {
         dlclose(handle);
 }
 
-void* PluginLibrary::symbol(const char* name) const { return handle != nullptr ? dlsym(handle, name) : nullptr; }
+void* PluginLibrary::symbol(const char* name) const {
+    return handle != nullptr ? dlsym(handle, name) : nullptr;
+}
 
-std::string PluginLibrary::fileName() { return "libwaveshapers.so"; }
+std::string PluginLibrary::fileName() {
+    return "libwaveshapers.so";
+}
 
 std::string PluginLibrary::programFolder() {
     char path[PATH_MAX];

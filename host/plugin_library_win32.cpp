@@ -21,7 +21,9 @@ void* PluginLibrary::symbol(const char* name) const {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
 
-std::string PluginLibrary::fileName() { return "waveshapers.dll"; }
+std::string PluginLibrary::fileName() {
+    return "waveshapers.dll";
+}
 
 std::string PluginLibrary::programFolder() {
     char path[MAX_PATH];

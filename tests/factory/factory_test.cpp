@@ -48,10 +48,18 @@ private:
 };
 int ProbeModule::destroyed = 0;
 
-gmpi::IMpUnknown* createProbe() { return new ProbeModule(); }
-gmpi::IMpUnknown* createOtherProbe() { return nullptr; }
-gmpi::IMpUnknown* createThrowing() { throw std::bad_alloc(); }
-gmpi::IMpUnknown* createThrowingOnAttach() { return new ProbeModule(true); }
+gmpi::IMpUnknown* createProbe() {
+    return new ProbeModule();
+}
+gmpi::IMpUnknown* createOtherProbe() {
+    return nullptr;
+}
+gmpi::IMpUnknown* createThrowing() {
+    throw std::bad_alloc();
+}
+gmpi::IMpUnknown* createThrowingOnAttach() {
+    return new ProbeModule(true);
+}
 
 constexpr int32_t kTestKind = 7;
 
@@ -131,8 +139,9 @@ TEST(Factory, CreateInstanceHandsTheHostOverThroughTheLegacyFace) {
     SharedMemoryPool pool;
     ProcessingHost host(pool);
     void* object = nullptr;
-    ASSERT_EQ(raw::createInstance(factory(), L"Probe", kTestKind, static_cast<gmpi::IMpUnknown*>(&host), &object),
-              gmpi::kResultOk);
+    ASSERT_EQ(
+        raw::createInstance(factory(), L"Probe", kTestKind, static_cast<gmpi::IMpUnknown*>(&host), &object),
+        gmpi::kResultOk);
     auto* probe = dynamic_cast<ProbeModule*>(static_cast<gmpi::IMpUnknown*>(object));
     ASSERT_NE(probe, nullptr);
     EXPECT_EQ(probe->attachedHost, static_cast<gmpi::IMpUnknown*>(&host));
@@ -152,8 +161,8 @@ TEST(Factory, ExceptionsEndAsFailed) {
     ProcessingHost host(pool);
     const int destroyedBefore = ProbeModule::destroyed;
     object = nullptr;
-    EXPECT_EQ(raw::createInstance(factory(), L"Throws on attach", kTestKind, static_cast<gmpi::IMpUnknown*>(&host),
-                                  &object),
+    EXPECT_EQ(raw::createInstance(factory(), L"Throws on attach", kTestKind,
+                                  static_cast<gmpi::IMpUnknown*>(&host), &object),
               gmpi::kResultFailed);
     ASSERT_NE(object, nullptr);
     EXPECT_EQ(raw::release(object), 0);

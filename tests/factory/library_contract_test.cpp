@@ -72,14 +72,19 @@ TEST_F(LoadedLibrary, UnknownModulesAreUnsupported) {
     const struct {
         const wchar_t* id;
         int32_t kind;
-    } misses[] = {{L"VU Reridezizi2D", 1}, {L"VU Reridezizi2D", 2}, {L"vedivizor Arirezudez3", 0},
-                  {L"Vedivizor Arirezudez3 ", 0}, {L"", 0}, {L"Vedivizor Arirezudez3", 3}};
+    } misses[] = {{L"VU Reridezizi2D", 1},
+                  {L"VU Reridezizi2D", 2},
+                  {L"vedivizor Arirezudez3", 0},
+                  {L"Vedivizor Arirezudez3 ", 0},
+                  {L"", 0},
+                  {L"Vedivizor Arirezudez3", 3}};
     for (const auto& miss : misses) {
         void* object = reinterpret_cast<void*>(1);
         EXPECT_EQ(raw::createInstance2(factory, miss.id, miss.kind, &object), gmpi::kResultUnsupported);
         EXPECT_EQ(object, nullptr);
         object = reinterpret_cast<void*>(1);
-        EXPECT_EQ(raw::createInstance(factory, miss.id, miss.kind, nullptr, &object), gmpi::kResultUnsupported);
+        EXPECT_EQ(raw::createInstance(factory, miss.id, miss.kind, nullptr, &object),
+                  gmpi::kResultUnsupported);
         EXPECT_EQ(object, nullptr);
     }
 }
