@@ -1,41 +1,15 @@
-// The block loop and the pins allocate nothing: this program replaces the global allocation functions
-// with counting ones and drives a module through blocks with every kind of event.
+// The block loop and the pins allocate nothing: this program counts allocations
+// (tests/support/alloc_counter.cpp replaces the global allocation functions) and drives a module through
+// blocks with every kind of event.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "host/event_list.h"
 #include "host/processing_host.h"
 #include "host/raw_calls.h"
 #include "probe_module.h"
-
-namespace {
-long allocations = 0;
-}
-
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "support/alloc_counter.h"
 
 namespace {
 
@@ -65,15 +39,15 @@ TEST(Allocation, BlockLoopAndPinsAllocateNothing) {
     blocks[2].pinValue(63, 0, longText).pinValue(70, 0, u"ab");
     blocks[3].streaming(-3, 1, false);
 
-    const long before = allocations;
+    alloc::startCounting();
     for (int round = 0; round < 3; ++round) {
         for (const EventList& events : blocks)
             raw::plugin::processBlock(plugin, 64, events.head());
         raw::plugin::processBlock(plugin, 64, nullptr); // sleeps
     }
-    const long during = allocations - before;
+    const alloc::Counts counts = alloc::stopCounting();
 
-    EXPECT_EQ(during, 0);
+    EXPECT_EQ(counts.allocations + counts.releases, 0);
     EXPECT_EQ(module->textPin.value, longText);
     EXPECT_GT(module->stretchCount, 0);
     raw::release(plugin);

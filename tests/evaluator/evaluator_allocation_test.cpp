@@ -1,16 +1,16 @@
 // evaluate runs on the audio thread (one table rebuild is 513 calls): it must allocate nothing and
 // throw nothing, for failing formulas as much as for good ones. This program replaces the global
-// operator new and delete with counting ones (allocation_counter.cpp); the C++ runtime takes exception
-// objects from malloc, which cannot be replaced portably, so throws are counted separately where the
-// toolchain allows.
+// operator new and delete with counting ones (tests/support/alloc_counter.cpp); the C++ runtime takes
+// exception objects from malloc, which cannot be replaced portably, so throws are counted separately where
+// the toolchain allows.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <type_traits>
 #include <utility>
 
-#include "allocation_counter.h"
 #include "evaluator/evaluator.h"
+#include "support/alloc_counter.h"
 #include "throw_counter.h"
 
 namespace {
@@ -56,8 +56,8 @@ TEST_P(EvaluateAllocates, NothingAndThrowsNothing) {
     const Formula& f = GetParam();
     Evaluator evaluator;
     const long throwsBefore = throwcount::thrown();
-    const long allocationsBefore = allocationcount::allocations();
     int codes = 0;
+    alloc::startCounting();
     for (int i = 0; i < 513; ++i) {
         const double x = i * 0.01953125 - 5.0;
         evaluator.setVariable("x", &x);
@@ -66,7 +66,8 @@ TEST_P(EvaluateAllocates, NothingAndThrowsNothing) {
         if (evaluator.evaluate(f.text, &result, &assigned) == f.code)
             ++codes;
     }
-    EXPECT_EQ(allocationcount::allocations() - allocationsBefore, 0);
+    const alloc::Counts counts = alloc::stopCounting();
+    EXPECT_EQ(counts.allocations, 0);
     EXPECT_EQ(throwcount::thrown() - throwsBefore, 0);
     EXPECT_EQ(codes, 513);
 }
@@ -84,12 +85,13 @@ TEST(EvaluateAllocates, NothingForOverlongTextsTokensOrFullRecords) {
         ASSERT_TRUE(evaluator.setVariable(name.c_str(), &result));
     }
     const long throwsBefore = throwcount::thrown();
-    const long allocationsBefore = allocationcount::allocations();
+    alloc::startCounting();
     const int tooLong = evaluator.evaluate(overlong.c_str(), &result, nullptr);
     const int tokenTooLong = evaluator.evaluate(longToken.c_str(), &result, nullptr);
     const int nameTooLong = evaluator.evaluate(longName.c_str(), &result, nullptr);
     const int full = evaluator.evaluate("w=1", &result, nullptr);
-    EXPECT_EQ(allocationcount::allocations() - allocationsBefore, 0);
+    const alloc::Counts counts = alloc::stopCounting();
+    EXPECT_EQ(counts.allocations, 0);
     EXPECT_EQ(throwcount::thrown() - throwsBefore, 0);
     EXPECT_EQ(tooLong, kErrorTooLong);
     EXPECT_EQ(tokenTooLong, kErrorTooLong);
@@ -99,10 +101,12 @@ TEST(EvaluateAllocates, NothingForOverlongTextsTokensOrFullRecords) {
 
 // The counters themselves work: a throw and an allocation made here are seen.
 TEST(EvaluateAllocates, CountersSeeAThrowAndAnAllocation) {
-    const long allocationsBefore = allocationcount::allocations();
+    alloc::startCounting();
     auto* p = new int(1);
-    EXPECT_EQ(allocationcount::allocations() - allocationsBefore, 1);
     delete p;
+    const alloc::Counts counts = alloc::stopCounting();
+    EXPECT_EQ(counts.allocations, 1);
+    EXPECT_EQ(counts.releases, 1);
     const long throwsBefore = throwcount::thrown();
     if (throwsBefore < 0)
         GTEST_SKIP() << "this toolchain gives no throw count";

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "host/event_list.h"
-#include "reliability/alloc_counter.h"
+#include "support/alloc_counter.h"
 #include "reliability/rig.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Replacement global operator new and delete that count calls and keep the live total. Each block
 // carries a header with its size, so the live byte count stays exact across sized, unsized and array
 // forms. Over-aligned forms are not replaced: nothing in the library asks for them.
-#include "reliability/alloc_counter.h"
+#include "support/alloc_counter.h"
 
 #include <cstddef>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-// Counts the program's allocations: the program that links alloc_counter.cpp replaces the global
+// Counts a test program's allocations: the program that links alloc_counter.cpp replaces the global
 // operator new and delete, so every allocation of the library (and of the standard library on its
 // behalf) passes through here. Single-threaded use: the counters are plain integers.
 #pragma once
