@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "curve_editor/curve_text.h"
+#include "fuzz/text_module.h"
 #include "reliability/rig.h"
 
 namespace {
@@ -23,25 +23,6 @@ void fail(const char* what) {
     std::fprintf(stderr, "curve_text fuzz: %s\n", what);
     std::abort();
 }
-
-// One curve-points module for the whole run: the table block carries over from input to input, as in
-// a session where one text follows another.
-struct CurveModule {
-    mphost::SharedMemoryPool pool;
-    rig::GuardedBuffer in{64};
-    rig::GuardedBuffer out{64};
-    std::unique_ptr<rig::Module> module;
-    bool started = false;
-
-    CurveModule() {
-        module = std::make_unique<rig::Module>(rig::kCurveModuleId, pool, 0x5eed);
-        if (!module->valid())
-            fail("the curve-points module is not registered");
-        module->start(in.data(), out.data());
-        for (std::size_t i = 0; i < in.size(); ++i)
-            in.data()[i] = static_cast<float>(i) / 32.0f - 1.0f; // -10 V .. +10 V
-    }
-};
 
 } // namespace
 
@@ -69,34 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fail("writing the points read back gives another text");
 
     // The table builder, through the module: the text arrives as a pin value event of the block.
-    static CurveModule curve;
-    const uint32_t byteSize = static_cast<uint32_t>(text.size() * 2);
-    std::unique_ptr<char16_t[]> payload(new char16_t[text.size() + 1]);
-    if (!text.empty())
-        std::memcpy(payload.get(), text.data(), byteSize);
-    std::unique_ptr<gmpi::HostEvent> start(new gmpi::HostEvent{});
-    std::unique_ptr<gmpi::HostEvent> value(new gmpi::HostEvent{});
-    value->type = gmpi::kEventPinValue;
-    value->pinId = 0;
-    value->byteSize = byteSize;
-    value->dataPointer = payload.get();
-    start->type = gmpi::kEventStart;
-    start->next = value.get();
-    curve.module->process(64, curve.started ? value.get() : start.get());
-    curve.started = true;
-
-    const float* table = curve.module->table();
-    if (table == nullptr)
-        fail("the module has no table block");
-    if (!rig::allFinite(table))
-        fail("a table entry is not finite");
-    if (!rig::blockTailIntact(table, curve.pool.fill))
-        fail("the table block was written past entry 512");
-    if (!curve.in.guardsIntact() || !curve.out.guardsIntact())
-        fail("an audio buffer was written outside its samples");
-    for (std::size_t i = 0; i < curve.out.size(); ++i) {
-        if (!std::isfinite(curve.out.data()[i]))
-            fail("an output sample is not finite");
-    }
+    static FuzzTextModule curve("curve_text", rig::kCurveModuleId, 0x5eed);
+    if (!curve.valid())
+        fail("the curve-points module is not registered");
+    curve.sendTextAndCheck(text);
     return 0;
 }

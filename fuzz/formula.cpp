@@ -12,6 +12,7 @@
 #include <string>
 
 #include "evaluator/evaluator.h"
+#include "fuzz/text_module.h"
 #include "reliability/rig.h"
 
 namespace {
@@ -25,26 +26,6 @@ void checkCode(int code) {
     if (code < kErrorNone || code > kErrorTooLong)
         fail("evaluate returned an unknown code");
 }
-
-struct FormulaModule {
-    mphost::SharedMemoryPool pool;
-    rig::GuardedBuffer in{64};
-    rig::GuardedBuffer out{64};
-    std::unique_ptr<rig::Module> module;
-    bool started = false;
-
-    FormulaModule() {
-        module = std::make_unique<rig::Module>(rig::kFormulaModuleId, pool, 0xf00);
-        if (!module->valid()) {
-            std::fprintf(stderr, "formula fuzz: the formula module is not registered; evaluator only\n");
-            module.reset();
-            return;
-        }
-        module->start(in.data(), out.data());
-        for (std::size_t i = 0; i < in.size(); ++i)
-            in.data()[i] = static_cast<float>(i) / 32.0f - 1.0f;
-    }
-};
 
 } // namespace
 
@@ -83,37 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         lasting.deleteVariable(formula.get());
     }
 
-    static FormulaModule shaper;
-    if (shaper.module == nullptr)
-        return 0;
-    const PinText text = pinTextFromUtf8(std::string(reinterpret_cast<const char*>(data), size));
-    const uint32_t byteSize = static_cast<uint32_t>(text.size() * 2);
-    std::unique_ptr<char16_t[]> payload(new char16_t[text.size() + 1]);
-    if (!text.empty())
-        std::memcpy(payload.get(), text.data(), byteSize);
-    std::unique_ptr<gmpi::HostEvent> start(new gmpi::HostEvent{});
-    std::unique_ptr<gmpi::HostEvent> value(new gmpi::HostEvent{});
-    start->type = gmpi::kEventStart;
-    start->next = value.get();
-    value->type = gmpi::kEventPinValue;
-    value->pinId = 0;
-    value->byteSize = byteSize;
-    value->dataPointer = payload.get();
-    shaper.module->process(64, shaper.started ? value.get() : start.get());
-    shaper.started = true;
-
-    const float* table = shaper.module->table();
-    if (table == nullptr)
-        fail("the module has no table block");
-    if (!rig::allFinite(table))
-        fail("a table entry is not finite");
-    if (!rig::blockTailIntact(table, shaper.pool.fill))
-        fail("the table block was written past entry 512");
-    if (!shaper.in.guardsIntact() || !shaper.out.guardsIntact())
-        fail("an audio buffer was written outside its samples");
-    for (std::size_t i = 0; i < shaper.out.size(); ++i) {
-        if (!std::isfinite(shaper.out.data()[i]))
-            fail("an output sample is not finite");
-    }
+    static FuzzTextModule shaper("formula", rig::kFormulaModuleId, 0xf00);
+    if (!shaper.valid())
+        return 0; // the formula module is not in this build: the evaluator alone is fuzzed
+    shaper.sendTextAndCheck(pinTextFromUtf8(std::string(reinterpret_cast<const char*>(data), size)));
     return 0;
 }
