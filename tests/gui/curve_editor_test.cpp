@@ -12,11 +12,13 @@
 #include "gui/software_canvas.h"
 #include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "tests/gui/gui_test_support.h"
 
 namespace {
 
 using namespace mphost;
 namespace native = platform::native;
+using guitest::identityWith;
 
 const gfx::Colour kBlack = gfx::rgb(0, 0, 0);
 const gfx::Colour kGrid = gfx::rgb(0, 100, 0);
@@ -26,17 +28,6 @@ const gfx::Colour kText = gfx::rgb(0, 250, 0);
 const PinText kIdentity =
     u"(-5.0,-5.0)(-4.0,-4.0)(-3.0,-3.0)(-2.0,-2.0)(-1.0,-1.0)(0.0,0.0)(1.0,1.0)(2.0,2.0)"
     u"(3.0,3.0)(4.0,4.0)(5.0,5.0)";
-
-// The identity curve with one point written differently.
-PinText identityWith(int index, const PinText& point) {
-    const char16_t* parts[11] = {u"(-5.0,-5.0)", u"(-4.0,-4.0)", u"(-3.0,-3.0)", u"(-2.0,-2.0)",
-                                 u"(-1.0,-1.0)", u"(0.0,0.0)",   u"(1.0,1.0)",   u"(2.0,2.0)",
-                                 u"(3.0,3.0)",   u"(4.0,4.0)",   u"(5.0,5.0)"};
-    PinText text;
-    for (int i = 0; i < 11; ++i)
-        text += i == index ? point : PinText(parts[i]);
-    return text;
-}
 
 // A software device context that also keeps a log of the text and line calls.
 struct TextCall {

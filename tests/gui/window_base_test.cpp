@@ -9,61 +9,15 @@
 #include "gui/platform/native_window_system.h"
 #include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "tests/gui/gui_test_support.h"
 
 namespace {
 
 using namespace mphost;
 namespace native = platform::native;
-
-struct Call {
-    const char* handler;
-    int32_t flags;
-    int32_t x;
-    int32_t y;
-};
-
-class RecordingEditor : public DvGuiWindowsGfxBase {
-public:
-    int32_t handlePaint(platform::DeviceContext dc) override {
-        calls.push_back({"paint", dc != nullptr ? 1 : 0, 0, 0});
-        return 0;
-    }
-    int32_t handleLeftButtonDown(int32_t f, int32_t x, int32_t y) override {
-        calls.push_back({"down", f, x, y});
-        return 0;
-    }
-    int32_t handleLeftButtonUp(int32_t f, int32_t x, int32_t y) override {
-        calls.push_back({"up", f, x, y});
-        return 0;
-    }
-    int32_t handleMouseMove(int32_t f, int32_t x, int32_t y) override {
-        calls.push_back({"move", f, x, y});
-        return 0;
-    }
-    int32_t handleTimer() override {
-        calls.push_back({"timer", 0, 0, 0});
-        return 0;
-    }
-    platform::LResult windowProc(platform::WindowHandle w, uint32_t m, platform::WParam wp,
-                                 platform::LParam lp) override {
-        messages.push_back(m);
-        return DvGuiWindowsGfxBase::windowProc(w, m, wp, lp);
-    }
-    void getWindowStyles(uint32_t* style, uint32_t* exStyle) override {
-        if (topLevel)
-            *style = platform::kWsPopup | platform::kWsVisible;
-        else
-            DvGuiWindowsGfxBase::getWindowStyles(style, exStyle);
-    }
-
-    std::vector<Call> calls;
-    std::vector<uint32_t> messages;
-    bool topLevel = false;
-};
-
-void* graphicsFace(MpGuiWindowsGfxBase& e) {
-    return static_cast<gmpi::IMpGraphicsWinGdi*>(&e);
-}
+using guitest::Call;
+using guitest::graphicsFace;
+using guitest::RecordingEditor;
 
 bool classRegistered() {
     return native::isClassRegistered(L"DefaultMpWClass", platform::libraryInstance());

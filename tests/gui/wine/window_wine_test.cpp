@@ -14,68 +14,20 @@
 #include "gui/software_canvas.h"
 #include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "tests/gui/gui_test_support.h"
 
 namespace {
 
 using namespace mphost;
+using guitest::Call;
+using guitest::graphicsFace;
+using guitest::identityWith;
+using guitest::RecordingEditor;
 
 const gfx::Colour kBlack = gfx::rgb(0, 0, 0);
 const gfx::Colour kGrid = gfx::rgb(0, 100, 0);
 const gfx::Colour kCurve = gfx::rgb(0, 255, 0);
 const gfx::Colour kText = gfx::rgb(0, 250, 0);
-
-PinText identityWith(int index, const PinText& point) {
-    const char16_t* parts[11] = {u"(-5.0,-5.0)", u"(-4.0,-4.0)", u"(-3.0,-3.0)", u"(-2.0,-2.0)",
-                                 u"(-1.0,-1.0)", u"(0.0,0.0)",   u"(1.0,1.0)",   u"(2.0,2.0)",
-                                 u"(3.0,3.0)",   u"(4.0,4.0)",   u"(5.0,5.0)"};
-    PinText text;
-    for (int i = 0; i < 11; ++i)
-        text += i == index ? point : PinText(parts[i]);
-    return text;
-}
-
-struct Call {
-    const char* handler;
-    int32_t flags;
-    int32_t x;
-    int32_t y;
-};
-
-class RecordingEditor : public DvGuiWindowsGfxBase {
-public:
-    int32_t handlePaint(platform::DeviceContext dc) override {
-        calls.push_back({"paint", dc != nullptr ? 1 : 0, 0, 0});
-        return 0;
-    }
-    int32_t handleLeftButtonDown(int32_t f, int32_t x, int32_t y) override {
-        calls.push_back({"down", f, x, y});
-        return 0;
-    }
-    int32_t handleLeftButtonUp(int32_t f, int32_t x, int32_t y) override {
-        calls.push_back({"up", f, x, y});
-        return 0;
-    }
-    int32_t handleMouseMove(int32_t f, int32_t x, int32_t y) override {
-        calls.push_back({"move", f, x, y});
-        return 0;
-    }
-    int32_t handleTimer() override {
-        calls.push_back({"timer", 0, 0, 0});
-        return 0;
-    }
-    void getWindowStyles(uint32_t* style, uint32_t* exStyle) override {
-        if (topLevel)
-            *style = WS_POPUP | WS_VISIBLE;
-        else
-            DvGuiWindowsGfxBase::getWindowStyles(style, exStyle);
-    }
-    std::vector<Call> calls;
-    bool topLevel = false;
-};
-
-void* graphicsFace(MpGuiWindowsGfxBase& e) {
-    return static_cast<gmpi::IMpGraphicsWinGdi*>(&e);
-}
 
 bool classRegistered(WNDCLASSEXW* info = nullptr) {
     WNDCLASSEXW record;
