@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "host/event_list.h"
-#include "support/alloc_counter.h"
 #include "reliability/rig.h"
+#include "support/alloc_counter.h"
 
 namespace {
 
@@ -312,20 +312,40 @@ INSTANTIATE_TEST_SUITE_P(Modules, Validator, ::testing::Values(0, 1),
 
 namespace {
 
+// A started curve-points module whose rebuilds can be counted: each text arrives as a pin value in a
+// block of its own, and only that block's processing is counted.
+class CountedCurveModule {
+public:
+    CountedCurveModule() : in(64), out(64), module(rig::kCurveModuleId, pool, 1) {
+        if (!module.valid())
+            return;
+        module.start(in.data(), out.data());
+        EventList first;
+        first.start(0).streaming(0, 1, true);
+        module.process(64, first.head());
+    }
+    bool valid() const { return module.valid(); }
+    alloc::Counts rebuild(const PinText& text) {
+        EventList events;
+        events.pinValue(10, 0, text);
+        alloc::startCounting();
+        module.process(64, events.head());
+        return alloc::stopCounting();
+    }
+
+private:
+    mphost::SharedMemoryPool pool;
+    rig::GuardedBuffer in;
+    rig::GuardedBuffer out;
+    rig::Module module;
+};
+
 // A curve text as the editor writes it is taken and rebuilt in the block loop without allocating:
 // the text pin's reserved room holds it and the numbers take the reader's short path.
 TEST(ValidatorAllocation, CurveTextsOfTheEditorRebuildWithoutAllocating) {
-    mphost::SharedMemoryPool pool;
-    rig::GuardedBuffer in(64);
-    rig::GuardedBuffer out(64);
-    rig::Module module(rig::kCurveModuleId, pool, 1);
+    CountedCurveModule module;
     if (!module.valid())
         GTEST_SKIP() << "module not registered in this build";
-    module.start(in.data(), out.data());
-    EventList first;
-    first.start(0).streaming(0, 1, true);
-    module.process(64, first.head());
-
     const PinText texts[] = {
         kIdentityCurve,
         u"(-5.0,5.0)(-4.0,4.0)(-3.0,3.0)(-2.0,2.0)(-1.0,1.0)(0.0,0.0)(1.0,-1.0)(2.0,-2.0)(3.0,-3.0)(4.0,-4.0)"
@@ -335,41 +355,21 @@ TEST(ValidatorAllocation, CurveTextsOfTheEditorRebuildWithoutAllocating) {
         u"(5.0,12.5)",
     };
     for (const PinText& text : texts) {
-        EventList events;
-        events.pinValue(10, 0, text);
-        alloc::startCounting();
-        module.process(64, events.head());
-        const alloc::Counts counts = alloc::stopCounting();
+        const alloc::Counts counts = module.rebuild(text);
         EXPECT_EQ(counts.allocations + counts.releases, 0) << utf8FromPinText(text);
     }
 }
 
-} // namespace
-
-namespace {
-
 // Hand-written numbers with exponents or many digits take the reader's exact conversion, which runs
 // inside the block loop (onPinsUpdated) and so must not allocate either.
 TEST(ValidatorAllocation, HandWrittenCurveNumbersRebuildWithoutAllocating) {
-    mphost::SharedMemoryPool pool;
-    rig::GuardedBuffer in(64);
-    rig::GuardedBuffer out(64);
-    rig::Module module(rig::kCurveModuleId, pool, 1);
+    CountedCurveModule module;
     if (!module.valid())
         GTEST_SKIP() << "module not registered in this build";
-    module.start(in.data(), out.data());
-    EventList first;
-    first.start(0).streaming(0, 1, true);
-    module.process(64, first.head());
-
     const PinText texts[] = {u"(1e39,nan)(inf,-inf)", u"(1e30,2)(3,4)", u"(1.2345678901234567890,2)",
                              u"(12345678901234567,1)"};
     for (const PinText& text : texts) {
-        EventList events;
-        events.pinValue(10, 0, text);
-        alloc::startCounting();
-        module.process(64, events.head());
-        const alloc::Counts counts = alloc::stopCounting();
+        const alloc::Counts counts = module.rebuild(text);
         EXPECT_EQ(counts.allocations, 0) << "text " << utf8FromPinText(text);
     }
 }
