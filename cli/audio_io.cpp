@@ -2,8 +2,12 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <memory>
+#include <system_error>
 
 #include "cli/cli_error.h"
 #include "cli/output_file.h"
@@ -48,9 +52,53 @@ int subtypeFor(SampleFormat format) {
     return SF_FORMAT_FLOAT;
 }
 
-struct SndFileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
+// More channels than any audio interface has; each channel runs its own module instance.
+constexpr int kMaxChannels = 256;
+
+uint32_t littleEndian32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint32_t bigEndian32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[3]) | static_cast<uint32_t>(p[2]) << 8 |
+           static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[0]) << 24;
+}
+
+// libsndfile shortens a WAV or AIFF file whose sample chunk claims more bytes than the file holds and
+// reads it without a word; FLAC reports the same damage as a read error. Walks the chunks of a RIFF or
+// FORM file to the sample chunk and says what is missing, or returns null when nothing is.
+const char* truncationOf(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return nullptr;
+    unsigned char header[12];
+    const char* damage = nullptr;
+    if (std::fread(header, 1, 12, file) == 12) {
+        const bool riff = std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "WAVE", 4) == 0;
+        const bool form = std::memcmp(header, "FORM", 4) == 0 && (std::memcmp(header + 8, "AIFF", 4) == 0 ||
+                                                                  std::memcmp(header + 8, "AIFC", 4) == 0);
+        const char* samplesChunk = riff ? "data" : "SSND";
+        std::fseek(file, 0, SEEK_END);
+        const long long length = std::ftell(file);
+        long long at = 12;
+        for (int chunks = 0; (riff || form) && chunks < 10000 && at + 8 <= length; ++chunks) {
+            unsigned char chunk[8];
+            if (std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 || std::fread(chunk, 1, 8, file) != 8)
+                break;
+            const uint32_t size = riff ? littleEndian32(chunk + 4) : bigEndian32(chunk + 4);
+            if (std::memcmp(chunk, samplesChunk, 4) == 0) {
+                // 0 and 0xFFFFFFFF are written by programs that stream and cannot go back to the header.
+                if (size != 0 && size != 0xFFFFFFFFu && at + 8 + static_cast<long long>(size) > length)
+                    damage = "its sample data is shorter than its header declares";
+                break;
+            }
+            at += 8 + static_cast<long long>(size) + (size & 1u);
+        }
+    }
+    std::fclose(file);
+    return damage;
+}
 
 } // namespace
 
@@ -73,68 +121,116 @@ void checkOutputPath(const std::string& path, SampleFormat format) {
                          "'");
 }
 
-AudioBuffer readAudioFile(const std::string& path) {
+AudioReader::AudioReader(const std::string& filePath) : path(filePath) {
     std::error_code error;
-    const fs::path file = fs::u8path(path);
-    if (!fs::exists(file, error)) {
+    const fs::path name = fs::u8path(path);
+    if (!fs::exists(name, error)) {
         std::string message = "input file '" + path + "' does not exist";
         if (looksLikeModuleText(path))
             message += " (this looks like a module text: give texts with --text, files with --in)";
         throw failure(message);
     }
-    if (fs::is_directory(file, error))
+    if (fs::is_directory(name, error))
         throw failure("input '" + path + "' is a folder, not an audio file");
-    SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndFileCloser> sound(sf_open(path.c_str(), SFM_READ, &info));
-    if (!sound) {
-        const int code = sf_error(nullptr);
-        const std::string reason = sf_error_number(code);
-        if (code == SF_ERR_UNRECOGNISED_FORMAT || code == SF_ERR_MALFORMED_FILE ||
-            code == SF_ERR_UNSUPPORTED_ENCODING)
-            throw failure("input '" + path +
-                          "' is not a supported audio file (WAV, FLAC or AIFF): " + reason);
-        throw failure("cannot read input '" + path + "': " + reason);
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+    } else {
+        throw failure("cannot read input '" + path + "' (" + std::generic_category().message(errno) + ")");
     }
+    if (const char* damage = truncationOf(path))
+        throw failure("input '" + path + "' is truncated or damaged: " + damage);
+    SF_INFO info{};
+    file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        throw failure("input '" + path + "' is not a supported audio file (WAV, FLAC or AIFF) or is damaged");
     const int container = info.format & SF_FORMAT_TYPEMASK;
     if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX && container != SF_FORMAT_FLAC &&
         container != SF_FORMAT_AIFF)
         throw failure("input '" + path + "' is not a WAV, FLAC or AIFF file");
     if (info.channels < 1 || info.samplerate < 1)
         throw failure("input '" + path + "' has no channels or no sample rate");
+    if (info.channels > kMaxChannels)
+        throw failure("input '" + path + "' has " + std::to_string(info.channels) + " channels; at most " +
+                      std::to_string(kMaxChannels) + " are rendered");
+    channelCount = info.channels;
+    rate = info.samplerate;
+    frameCount = info.frames;
+}
+
+AudioReader::~AudioReader() {
+    if (file != nullptr)
+        sf_close(static_cast<SNDFILE*>(file));
+}
+
+int64_t AudioReader::read(float* samples, int64_t count) {
+    const int64_t wanted = std::min(count, frameCount - framesRead);
+    if (wanted <= 0)
+        return 0;
+    const sf_count_t got = sf_readf_float(static_cast<SNDFILE*>(file), samples, wanted);
+    if (got < wanted)
+        throw failure("input '" + path + "' is truncated or damaged: it ends after " +
+                      std::to_string(framesRead + std::max<sf_count_t>(got, 0)) + " of the " +
+                      std::to_string(frameCount) + " frames it declares");
+    framesRead += got;
+    return got;
+}
+
+AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format)
+    : target(output.targetPath()) {
+    checkOutputPath(target, format);
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    info.format = containerFor(target) | subtypeFor(format);
+    if (!sf_format_check(&info))
+        throw failure("cannot write '" + target + "': this format holds no " + std::to_string(channels) +
+                      " channel(s) at " + std::to_string(sampleRate) + " Hz");
+    file = sf_open(output.stagingPath().c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw failure("cannot write '" + target + "': the audio file cannot be created");
+    // Integer formats: values beyond full scale clip instead of wrapping around.
+    sf_command(static_cast<SNDFILE*>(file), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
+AudioWriter::~AudioWriter() {
+    if (file != nullptr)
+        sf_close(static_cast<SNDFILE*>(file));
+}
+
+void AudioWriter::write(const float* samples, int64_t frames) {
+    if (sf_writef_float(static_cast<SNDFILE*>(file), samples, frames) != frames)
+        throw failure("cannot write '" + target + "': writing the audio data failed (is the disk full?)");
+}
+
+void AudioWriter::close() {
+    SNDFILE* sound = static_cast<SNDFILE*>(file);
+    file = nullptr;
+    if (sf_close(sound) != 0)
+        throw failure("cannot write '" + target + "': finishing the audio file failed");
+}
+
+AudioBuffer readAudioFile(const std::string& path) {
+    AudioReader reader(path);
     AudioBuffer audio;
-    audio.channels = info.channels;
-    audio.sampleRate = info.samplerate;
-    audio.samples.resize(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
-    const sf_count_t got = sf_readf_float(sound.get(), audio.samples.data(), info.frames);
-    if (got != info.frames)
-        throw failure("cannot read input '" + path + "': the file ends early or is damaged (" +
-                      sf_strerror(sound.get()) + ")");
+    audio.channels = reader.channels();
+    audio.sampleRate = reader.sampleRate();
+    audio.samples.resize(static_cast<std::size_t>(reader.frames()) *
+                         static_cast<std::size_t>(audio.channels));
+    const int64_t got = reader.read(audio.samples.data(), reader.frames());
+    audio.samples.resize(static_cast<std::size_t>(got) * static_cast<std::size_t>(audio.channels));
     return audio;
+}
+
+void writeAudioFile(const StagedOutput& output, const AudioBuffer& audio, SampleFormat format) {
+    AudioWriter writer(output, audio.channels, audio.sampleRate, format);
+    writer.write(audio.samples.data(), audio.frames());
+    writer.close();
 }
 
 void writeAudioFile(const std::string& path, const AudioBuffer& audio, SampleFormat format) {
     checkOutputPath(path, format);
-    requireOutputFolder(path);
-    PendingOutput output(path);
-    {
-        SF_INFO info{};
-        info.channels = audio.channels;
-        info.samplerate = audio.sampleRate;
-        info.format = containerFor(path) | subtypeFor(format);
-        if (!sf_format_check(&info))
-            throw failure("libsndfile cannot write this format to '" + path + "'");
-        std::unique_ptr<SNDFILE, SndFileCloser> sound(
-            sf_open(output.temporaryPath().c_str(), SFM_WRITE, &info));
-        if (!sound)
-            throw failure("cannot write '" + path + "': " + sf_strerror(nullptr));
-        // Integer formats: values beyond full scale clip instead of wrapping around.
-        sf_command(sound.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
-        const sf_count_t wrote = sf_writef_float(sound.get(), audio.samples.data(), audio.frames());
-        if (wrote != audio.frames())
-            throw failure("cannot write '" + path + "': " + sf_strerror(sound.get()));
-        if (sf_close(sound.release()) != 0)
-            throw failure("cannot write '" + path + "': closing the file failed");
-    }
+    StagedOutput output(path);
+    writeAudioFile(output, audio, format);
     output.commit();
 }
 

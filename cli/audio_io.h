@@ -2,8 +2,10 @@
 // temporary file so that a failed write leaves the target untouched.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "cli/output_file.h"
 #include "cli/render_engine.h"
 
 namespace shaperhost {
@@ -17,9 +19,54 @@ SampleFormat sampleFormatNamed(const std::string& name);
 // no float samples, so it needs a PCM format.
 void checkOutputPath(const std::string& path, SampleFormat format);
 
-// Reads the whole file; missing, unreadable or unsupported files are failures that say which.
+// An audio file read block by block, so a long file never sits in memory whole.
+class AudioReader {
+public:
+    // Opens the file and checks it: missing, unreadable, unsupported and truncated files (a WAV or AIFF
+    // whose data chunk claims more than the file holds) are failures that say which.
+    explicit AudioReader(const std::string& path);
+    ~AudioReader();
+    AudioReader(const AudioReader&) = delete;
+    AudioReader& operator=(const AudioReader&) = delete;
+
+    int channels() const { return channelCount; }
+    int sampleRate() const { return rate; }
+    int64_t frames() const { return frameCount; }
+    // Reads up to `count` frames (interleaved) into `samples`; returns the number read, 0 at the end.
+    // A file that ends before the frames it declared is a failure.
+    int64_t read(float* samples, int64_t count);
+
+private:
+    std::string path;
+    void* file = nullptr;
+    int channelCount = 0;
+    int rate = 0;
+    int64_t frameCount = 0;
+    int64_t framesRead = 0;
+};
+
+// An audio file written block by block to the staging file of an output.
+class AudioWriter {
+public:
+    AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format);
+    ~AudioWriter();
+    AudioWriter(const AudioWriter&) = delete;
+    AudioWriter& operator=(const AudioWriter&) = delete;
+
+    void write(const float* samples, int64_t frames);
+    // Finishes the file (header sizes); a failure error when that fails. The output is not committed.
+    void close();
+
+private:
+    std::string target;
+    void* file = nullptr;
+};
+
+// Reads a whole (short) file; failures as for AudioReader.
 AudioBuffer readAudioFile(const std::string& path);
 
+// Writes audio to the staging file of `output`, or stages, writes and commits `path`.
+void writeAudioFile(const StagedOutput& output, const AudioBuffer& audio, SampleFormat format);
 void writeAudioFile(const std::string& path, const AudioBuffer& audio, SampleFormat format);
 
 } // namespace shaperhost

@@ -32,11 +32,17 @@ void addTableCommand(CLI::App& app, Session& session);
 // the help that says which commands are left out.
 void addMediaCommands(CLI::App& app, Session& session);
 
-// Text of the module text options shared by several commands.
+// Text of the module text options shared by several commands. -t and --text-file exclude each other.
 struct TextOptions {
     std::string text;
     std::string file;
     void addTo(CLI::App& command, const std::string& what);
 };
+
+// Number options: refuse what does not read as a number, NaN, infinities and values outside min..max,
+// with the option's name in the message (CLI11's own range check lets NaN through).
+CLI::Validator numberRange(double min, double max);
+// File name options: refuse an empty name instead of taking it as "not given".
+CLI::Validator fileName();
 
 } // namespace shaperhost

@@ -87,17 +87,23 @@ void runTable(Session& session, const TableOptions& options) {
                   << formatFixed(static_cast<double>(table[256]) * 10.0, 4)
                   << " V, so silence becomes a DC offset\n";
 
+    // Both files are produced before either is committed, so a failure leaves both as they were.
+    OutputSet outputs;
+    const StagedOutput* csvFile = options.csv == "-" ? nullptr : &outputs.add(options.csv);
+    const StagedOutput* pngFile = options.png.empty() ? nullptr : &outputs.add(options.png);
     const std::string csv = tableCsv(table);
-    if (options.csv == "-") {
+    if (csvFile != nullptr)
+        writeTextFile(*csvFile, csv);
+    if (pngFile != nullptr)
+        writePng(*pngFile, transferPlot(table, options.plotSize));
+    outputs.commitAll();
+
+    if (csvFile == nullptr)
         std::cout << csv;
-    } else {
-        writeTextFile(options.csv, csv);
+    else
         std::cout << "wrote " << options.csv << " (" << kTableEntries << " table entries)\n";
-    }
-    if (!options.png.empty()) {
-        writePng(options.png, transferPlot(table, options.plotSize));
+    if (pngFile != nullptr)
         std::cout << "wrote " << options.png << " (transfer curve, -5 V..+5 V in, grid every volt)\n";
-    }
 }
 
 } // namespace
@@ -119,9 +125,10 @@ void addTableCommand(CLI::App& app, Session& session) {
     command->add_option("-m,--module", options->module, "module identifier or name")->required();
     options->text.addTo(*command, "curve points or formula");
     command->add_option("--csv", options->csv, "CSV file to write, - for standard output")
+        ->check(fileName())
         ->capture_default_str();
     if (pngAvailable()) {
-        command->add_option("--png", options->png, "PNG file for the transfer curve");
+        command->add_option("--png", options->png, "PNG file for the transfer curve")->check(fileName());
         command->add_option("--plot-size", options->plotSize, "plot width and height in pixels")
             ->check(CLI::Range(64, 4096))
             ->capture_default_str();

@@ -39,47 +39,71 @@ void runDemo(Session& session, const std::string& folder) {
         {"VU Reridezizi2D", "wavefolder", kFolderFormula},
     };
 
+    // Every file is staged first and all are committed at the end, so a failure leaves the folder's
+    // earlier files as they were.
+    OutputSet outputs;
+    const std::string signalPath = base + "test-signal.wav";
+    const StagedOutput& signalFile = outputs.add(signalPath);
+    struct PieceFiles {
+        RenderJob job;
+        AnalyzeJob analyze;
+        std::string curvePng;
+        const StagedOutput* sound;
+        const StagedOutput* curve;
+        const StagedOutput* spectrum;
+    };
+    std::vector<PieceFiles> files;
+    for (const DemoPiece& piece : pieces) {
+        PieceFiles f;
+        f.job.module = piece.module;
+        f.job.text = piece.text;
+        f.job.output = base + piece.label + ".wav";
+        f.curvePng = base + piece.label + "-curve.png";
+        f.analyze.module = piece.module;
+        f.analyze.text = piece.text;
+        f.analyze.png = base + piece.label + "-spectrum.png";
+        f.sound = &outputs.add(f.job.output);
+        f.curve = &outputs.add(f.curvePng);
+        f.spectrum = &outputs.add(f.analyze.png);
+        files.push_back(std::move(f));
+    }
+    const std::string panel = base + "editor-panel.png";
+    const StagedOutput& panelFile = outputs.add(panel);
+
     // The input, for comparison.
-    writeAudioFile(base + "test-signal.wav",
-                   risingSine(48000, kTestSignalSeconds, 220.0, kTestSignalEndAmplitude),
+    writeAudioFile(signalFile, risingSine(48000, kTestSignalSeconds, 220.0, kTestSignalEndAmplitude),
                    SampleFormat::Float);
 
-    std::cout << "demo: both waveshapers on the built-in test signal (220 Hz sine rising from 0 to 5 V over "
-              << kTestSignalSeconds << " s), written to " << folder << "\n";
-    for (const DemoPiece& piece : pieces) {
-        RenderJob job;
-        job.module = piece.module;
-        job.text = piece.text;
-        job.output = base + piece.label + ".wav";
+    std::ostringstream summary;
+    summary << "demo: both waveshapers on the built-in test signal (220 Hz sine rising from 0 to 5 V over "
+            << kTestSignalSeconds << " s), written to " << folder << "\n";
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const DemoPiece& piece = pieces[i];
+        const PieceFiles& f = files[i];
         std::ostringstream notes;
-        const RenderSummary s = runRenderJob(session, job, notes);
-        const std::string curvePng = base + piece.label + "-curve.png";
-        const std::vector<float> table = writeTransferPng(session, s.moduleId, piece.text, curvePng, 512);
+        const RenderSummary s = runRenderJob(session, f.job, *f.sound, notes);
+        const std::vector<float> table = writeTransferPng(session, s.moduleId, piece.text, *f.curve, 512);
+        const AnalyzeSummary a = runAnalyzeJob(session, f.analyze, f.spectrum);
 
-        AnalyzeJob analyze;
-        analyze.module = piece.module;
-        analyze.text = piece.text;
-        analyze.png = base + piece.label + "-spectrum.png";
-        const AnalyzeSummary a = runAnalyzeJob(session, analyze, notes);
-
-        std::cout << "\n" << piece.label << ": " << s.moduleId << " with " << piece.text << "\n";
-        printLevels(std::cout, "input ", s.inputLevels);
-        printLevels(std::cout, "output", s.outputLevels);
-        std::cout << "  0 V in gives " << formatFixed(static_cast<double>(table[256]) * 10.0, 4)
-                  << " V out, +5 V gives " << formatFixed(static_cast<double>(table[512]) * 10.0, 4) << " V\n"
-                  << "  5 V sine at " << formatFixed(a.frequency, 1) << " Hz: THD "
-                  << formatFixed(a.analysis.thdPercent, 2) << " %, DC " << formatFixed(a.analysis.dcVolts, 4)
-                  << " V\n"
-                  << "  module sleep requests " << s.report.sleepRequests << "\n"
-                  << "  wrote " << job.output << ", " << curvePng << ", " << analyze.png << "\n";
+        summary << "\n" << piece.label << ": " << s.moduleId << " with " << piece.text << "\n";
+        printLevels(summary, "input ", s.inputLevels);
+        printLevels(summary, "output", s.outputLevels);
+        summary << "  0 V in gives " << formatFixed(static_cast<double>(table[256]) * 10.0, 4)
+                << " V out, +5 V gives " << formatFixed(static_cast<double>(table[512]) * 10.0, 4) << " V\n"
+                << "  5 V sine at " << formatFixed(a.frequency, 1) << " Hz: THD "
+                << formatFixed(a.analysis.thdPercent, 2) << " %, DC " << formatFixed(a.analysis.dcVolts, 4)
+                << " V\n"
+                << "  module sleep requests " << s.report.sleepRequests << "\n"
+                << "  wrote " << f.job.output << ", " << f.curvePng << ", " << f.analyze.png << "\n";
     }
 
-    const std::string panel = base + "editor-panel.png";
     EditorSession editor(session.library(), pieces[0].module, kSoftClipCurve, 100, 100);
-    writePng(panel, editor.paint().enlarged(4));
-    std::cout << "\neditor: the curve editor drawing the soft-clip curve, 100x100 pixels shown 4x\n"
+    writePng(panelFile, editor.paint().enlarged(4));
+    outputs.commitAll();
+    std::cout << summary.str()
+              << "\neditor: the curve editor drawing the soft-clip curve, 100x100 pixels shown 4x\n"
               << "  wrote " << panel << "\n"
-              << "\nAlso written: " << base << "test-signal.wav (the input)\n";
+              << "\nAlso written: " << signalPath << " (the input)\n";
 }
 
 } // namespace
@@ -90,7 +114,7 @@ void addDemoCommand(CLI::App& app, Session& session) {
         "demo",
         "Both waveshapers on the built-in test signal with a soft-clip curve and a wavefolder formula: WAVs, "
         "transfer curves, spectra and the editor panel, with a summary");
-    command->add_option("-o,--out", *folder, "output folder")->capture_default_str();
+    command->add_option("-o,--out", *folder, "output folder")->check(fileName())->capture_default_str();
     command->callback([&session, folder] { runDemo(session, *folder); });
 }
 

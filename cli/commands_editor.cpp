@@ -30,13 +30,24 @@ void parseSize(const std::string& value, int* width, int* height) {
     const std::size_t x = value.find('x');
     double w = 0.0;
     double h = 0.0;
+    // The range is checked before the whole-number test, which converts (NaN and huge values must not).
     if (x == std::string::npos || !readNumber(value.substr(0, x), &w) ||
-        !readNumber(value.substr(x + 1), &h) || w != static_cast<int>(w) || h != static_cast<int>(h) ||
-        w < 1 || h < 1 || w > 4096 || h > 4096)
+        !readNumber(value.substr(x + 1), &h) || !(w >= 1 && w <= 4096) || !(h >= 1 && h <= 4096) ||
+        w != static_cast<int>(w) || h != static_cast<int>(h))
         throw usageError("--size expects WIDTHxHEIGHT in pixels (1 to 4096), e.g. 100x100, not '" + value +
                          "'");
     *width = static_cast<int>(w);
     *height = static_cast<int>(h);
+}
+
+// The enlarged picture is bounded before any memory is taken for it.
+void checkPictureSize(int width, int height, int zoom) {
+    const long long pixels = static_cast<long long>(width) * height * zoom * zoom;
+    if (pixels > kMaxImagePixels)
+        throw usageError("--size " + std::to_string(width) + "x" + std::to_string(height) + " with --zoom " +
+                         std::to_string(zoom) + " makes a picture of " + std::to_string(pixels) +
+                         " pixels; at most " + std::to_string(kMaxImagePixels) +
+                         " (4096x4096) are written: use a smaller size or zoom");
 }
 
 const ModuleDescription& editorModule(const ModuleCatalog& catalog, const std::string& which) {
@@ -59,6 +70,8 @@ void runEditor(Session& session, const EditorOptions& options) {
     int width = 0;
     int height = 0;
     parseSize(options.size, &width, &height);
+    if (!options.png.empty())
+        checkPictureSize(width, height, options.zoom);
     std::vector<Drag> drags;
     for (const std::string& value : options.drags)
         drags.push_back(parseDrag(value));
@@ -76,10 +89,16 @@ void runEditor(Session& session, const EditorOptions& options) {
         job.output = options.render;
         job.blockSize = options.blockSize;
         job.format = sampleFormatNamed(options.format);
-        checkOutputPath(job.output, job.format);
-        if (options.editAt < 0.0)
-            throw usageError("--edit-at must be 0 or more seconds");
+        checkRenderJob(job);
+        refuseInputAsOutput(job.input, job.output);
     }
+    // Every output is checked and staged before the work; all are committed together at the end.
+    OutputSet outputs;
+    const StagedOutput* pngFile = options.png.empty() ? nullptr : &outputs.add(options.png);
+    const StagedOutput* renderFile = options.render.empty() ? nullptr : &outputs.add(options.render);
+    // The input's sample rate, from its header; its samples are read while rendering.
+    const int64_t rate =
+        job.input.empty() || renderFile == nullptr ? job.sampleRate : AudioReader(job.input).sampleRate();
 
     EditorSession editor(session.library(), module.id, text, width, height);
     std::cout << "editor: " << module.id << " (kind 1), panel " << width << "x" << height << " pixels\n";
@@ -91,17 +110,18 @@ void runEditor(Session& session, const EditorOptions& options) {
     }
     const std::vector<std::string> sent = editor.sentTexts();
     std::cout << "curve text: " << (sent.empty() ? text : sent.back()) << "\n";
-    if (!options.png.empty()) {
-        writePng(options.png, editor.paint().enlarged(options.zoom));
-        std::cout << "wrote " << options.png << " (" << width * options.zoom << "x" << height * options.zoom
-                  << ")\n";
-    }
-    if (options.render.empty())
+    if (pngFile != nullptr)
+        writePng(*pngFile, editor.paint().enlarged(options.zoom));
+    if (renderFile == nullptr) {
+        outputs.commitAll();
+        if (pngFile != nullptr)
+            std::cout << "wrote " << options.png << " (" << width * options.zoom << "x"
+                      << height * options.zoom << ")\n";
         return;
+    }
 
     // Each text the editor sent reaches pin 0 as a value event at the start of a later block, one block
     // after the other, from the block at --edit-at on (never the first block, which carries the start).
-    const int64_t rate = job.input.empty() ? job.sampleRate : readAudioFile(job.input).sampleRate;
     int64_t block = (static_cast<int64_t>(options.editAt * static_cast<double>(rate)) + job.blockSize - 1) /
                     job.blockSize;
     if (block < 1)
@@ -109,7 +129,11 @@ void runEditor(Session& session, const EditorOptions& options) {
     const int64_t firstBlock = block;
     for (const std::string& value : sent)
         job.extra.push_back({block++ * job.blockSize, pinText(value)});
-    const RenderSummary s = runRenderJob(session, job, std::cout);
+    const RenderSummary s = runRenderJob(session, job, *renderFile, std::cout);
+    outputs.commitAll();
+    if (pngFile != nullptr)
+        std::cout << "wrote " << options.png << " (" << width * options.zoom << "x" << height * options.zoom
+                  << ")\n";
     if (!sent.empty())
         std::cout << "road of one edit: " << sent.size() << " text(s) from sendPinValue went to pin 0 of "
                   << job.module << " as value events at blocks " << firstBlock << " to " << block - 1
@@ -135,18 +159,21 @@ void addEditorCommand(CLI::App& app, Session& session) {
     command->add_option("--zoom", options->zoom, "enlarge the PNG by this factor")
         ->check(CLI::Range(1, 16))
         ->capture_default_str();
-    command->add_option("--png", options->png, "PNG file for the panel after the drags");
+    command->add_option("--png", options->png, "PNG file for the panel after the drags")->check(fileName());
     command->add_option("--drag", options->drags,
                         "X0,Y0:X1,Y1: press at X0,Y0, move to X1,Y1, release (pixels; repeatable)");
     command->add_option("--steps", options->steps, "mouse moves per drag")
         ->check(CLI::Range(1, 1000))
         ->capture_default_str();
-    command->add_option("--render", options->render,
-                        "also render audio through the processing module, with the "
-                        "edit arriving as pin-0 value events of later blocks");
-    command->add_option("-i,--in", options->input,
-                        "input audio file for --render (default: the test signal)");
+    command
+        ->add_option("--render", options->render,
+                     "also render audio through the processing module, with the "
+                     "edit arriving as pin-0 value events of later blocks")
+        ->check(fileName());
+    command->add_option("-i,--in", options->input, "input audio file for --render (default: the test signal)")
+        ->check(fileName());
     command->add_option("--edit-at", options->editAt, "time in seconds at which the edit reaches the module")
+        ->check(numberRange(0.0, kMaxSeconds))
         ->capture_default_str();
     command->add_option("-b,--block-size", options->blockSize, "samples per processBlock call")
         ->check(CLI::Range(1, 65536))

@@ -2,9 +2,13 @@
 // module without the host application.
 #include <cstdio>
 #include <iostream>
+#include <new>
+#include <string>
 
 #include "cli/cli_error.h"
 #include "cli/commands.h"
+#include "cli/file_system.h"
+#include "cli/text_args.h"
 
 namespace shaperhost {
 
@@ -16,6 +20,8 @@ const ModuleLibrary& Session::library() {
 }
 
 const ModuleCatalog& Session::catalog() {
+    // The library first: a library that will not load is the problem to report, not its description.
+    library();
     if (!loadedCatalog) {
         std::string path = descriptionPath;
         if (path.empty())
@@ -26,12 +32,47 @@ const ModuleCatalog& Session::catalog() {
 }
 
 void TextOptions::addTo(CLI::App& command, const std::string& what) {
-    command.add_option("-t,--text", text,
-                       what + " (default: the module's default from the description file)");
-    command.add_option("--text-file", file, "read the text from this file instead");
+    CLI::Option* textOption = command.add_option(
+        "-t,--text", text, what + " (default: the module's default from the description file)");
+    command.add_option("--text-file", file, "read the text from this file instead")
+        ->check(fileName())
+        ->excludes(textOption);
+}
+
+CLI::Validator numberRange(double min, double max) {
+    const std::string range = formatDouble(min) + " to " + formatDouble(max);
+    return CLI::Validator(
+        [min, max, range](std::string& value) -> std::string {
+            double number = 0.0;
+            if (!readNumber(value, &number))
+                return "'" + value + "' is not a number";
+            if (!(number >= min && number <= max))
+                return "'" + value + "' is not a number from " + range;
+            return std::string();
+        },
+        "NUMBER " + range);
+}
+
+CLI::Validator fileName() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            return value.empty() ? std::string("the file name is empty") : std::string();
+        },
+        "FILE");
 }
 
 } // namespace shaperhost
+
+namespace {
+
+int reportError(shaperhost::ExitCode code, const std::string& message) {
+    std::cout.flush();
+    std::cerr << "shaperhost: " << (code == shaperhost::kExitUsage ? "usage: " : "error: ") << message
+              << '\n';
+    return code;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace shaperhost;
@@ -43,33 +84,44 @@ int main(int argc, char** argv) {
     app.footer("Exit codes: 0 success, 1 the command failed, 2 the command line is wrong.");
 
     Session session;
-    app.add_option("--library", session.libraryPath, "module library to load (default: beside this program)");
+    app.add_option("--library", session.libraryPath, "module library to load (default: beside this program)")
+        ->check(fileName());
     app.add_option("--description", session.descriptionPath,
-                   "module description file (default: waveshapers.json beside the library)");
+                   "module description file (default: waveshapers.json beside the library)")
+        ->check(fileName());
 
     addListCommand(app, session);
     addTableCommand(app, session);
     addMediaCommands(app, session);
 
+    installInterruptCleanup();
+    int exitCode = kExitOk;
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
+        exitCode = app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
+        exitCode = app.exit(e);
     } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
+        exitCode = app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
-        return kExitUsage;
+        exitCode = kExitUsage;
     } catch (const CliError& e) {
-        std::cout.flush();
-        std::cerr << "shaperhost: " << (e.exitCode == kExitUsage ? "usage: " : "error: ") << e.what() << '\n';
-        return e.exitCode;
+        exitCode = reportError(e.exitCode, e.what());
+    } catch (const std::bad_alloc&) {
+        exitCode = reportError(kExitFailure, "out of memory");
     } catch (const std::exception& e) {
-        std::cout.flush();
-        std::cerr << "shaperhost: error: " << e.what() << '\n';
-        return kExitFailure;
+        // Every expected failure is a CliError with a sentence of the program's own; anything else is a
+        // fault of the program, so its text is kept for the report.
+        exitCode = reportError(kExitFailure, std::string("unexpected internal error (") + e.what() + ")");
     }
-    return kExitOk;
+    // Results go to standard output: a write that failed there (a full disk, a closed pipe) is a failure.
+    std::cout.flush();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout) {
+        std::cerr << "shaperhost: error: cannot write to standard output\n";
+        if (exitCode == kExitOk)
+            exitCode = kExitFailure;
+    }
+    return exitCode;
 }

@@ -7,6 +7,7 @@
 
 #include "cli/audio_io.h"
 #include "cli/commands.h"
+#include "cli/output_file.h"
 #include "cli/render_engine.h"
 #include "cli/spectrum.h"
 #include "cli/text_args.h"
@@ -16,6 +17,10 @@ namespace shaperhost {
 // The built-in test signal: a sine whose level rises from 0 to 5 V over two seconds.
 constexpr double kTestSignalSeconds = 2.0;
 constexpr double kTestSignalEndAmplitude = 0.5;
+// The highest analysis level: far past full scale (10 V), and still a finite single-precision sample.
+constexpr double kMaxLevelVolts = 1000.0;
+// The largest input gain either way (120 dB).
+constexpr double kMaxGain = 1.0e6;
 
 struct RenderJob {
     std::string module;            // identifier or name
@@ -33,14 +38,22 @@ struct RenderJob {
 
 struct RenderSummary {
     std::string moduleId;
-    AudioBuffer input; // as fed to the module, gain applied
-    AudioBuffer output;
-    Levels inputLevels;
+    int channels = 0;
+    int sampleRate = 0;
+    int64_t frames = 0;
+    Levels inputLevels; // as fed to the module, gain applied
     Levels outputLevels;
     RenderReport report;
 };
 
-// Checks the job's values that do not need files (usage errors), renders and writes the output file.
+// Checks the job's values that do not need files (usage errors).
+void checkRenderJob(const RenderJob& job);
+// Checks the job, refuses its input as its output, renders block by block (the input is read and the
+// output written in pieces) into the staging file of `output`, which is left for the caller to commit.
+// Notes (e.g. a text change after the end) go to `log`.
+RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedOutput& output,
+                           std::ostream& log);
+// Stages the job's output, renders and commits it.
 RenderSummary runRenderJob(Session& session, const RenderJob& job, std::ostream& log);
 void printLevels(std::ostream& out, const char* label, const Levels& levels);
 
@@ -62,11 +75,13 @@ struct AnalyzeSummary {
     SpectrumAnalysis analysis;
 };
 
-AnalyzeSummary runAnalyzeJob(Session& session, const AnalyzeJob& job, std::ostream& log);
+// Checks the job's values (usage errors), analyses, and writes the spectrum to `png` when the job has one
+// (the caller stages it and commits it).
+AnalyzeSummary runAnalyzeJob(Session& session, const AnalyzeJob& job, const StagedOutput* png);
 
-// Transfer curve of (module, text) as PNG; returns the table.
+// Transfer curve of (module, text) as PNG into a staged output; returns the table.
 std::vector<float> writeTransferPng(Session& session, const std::string& moduleId, const std::string& text,
-                                    const std::string& path, int size);
+                                    const StagedOutput& output, int size);
 
 void addRenderCommand(CLI::App& app, Session& session);
 void addAnalyzeCommand(CLI::App& app, Session& session);

@@ -1,13 +1,20 @@
 #include "cli/module_catalog.h"
 
-#include <fstream>
+#include <cstdint>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <system_error>
 
 #include "cli/cli_error.h"
+#include "cli/text_args.h"
 
 namespace shaperhost {
 
 namespace {
+
+// A description lists a handful of modules; a larger file is not one.
+constexpr long long kMaxDescriptionBytes = 1024 * 1024;
 
 std::string lowered(std::string text) {
     for (char& c : text) {
@@ -17,19 +24,56 @@ std::string lowered(std::string text) {
     return text;
 }
 
-PinDescription readPin(const nlohmann::json& entry) {
+// The description's entries are checked one by one, so a wrong file is reported in the program's words
+// with the entry that is wrong.
+class Malformed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string textField(const nlohmann::json& entry, const char* key, const std::string& where, bool required,
+                      const std::string& fallback = std::string()) {
+    const auto found = entry.find(key);
+    if (found == entry.end()) {
+        if (required)
+            throw Malformed(where + " has no \"" + key + "\"");
+        return fallback;
+    }
+    if (!found->is_string())
+        throw Malformed(where + ": \"" + key + "\" is not a text");
+    return found->get<std::string>();
+}
+
+int integerField(const nlohmann::json& entry, const char* key, const std::string& where) {
+    const auto found = entry.find(key);
+    if (found == entry.end())
+        throw Malformed(where + " has no \"" + key + "\"");
+    if (!found->is_number_integer() || *found < INT32_MIN || *found > INT32_MAX)
+        throw Malformed(where + ": \"" + key + "\" is not a whole number");
+    return found->get<int>();
+}
+
+const nlohmann::json& listField(const nlohmann::json& entry, const char* key, const std::string& where) {
+    const auto found = entry.find(key);
+    if (found == entry.end() || !found->is_array())
+        throw Malformed(where + " has no list \"" + key + "\"");
+    return *found;
+}
+
+PinDescription readPin(const nlohmann::json& entry, const std::string& where) {
+    if (!entry.is_object())
+        throw Malformed(where + " is not an object");
     PinDescription pin;
-    pin.number = entry.at("number").get<int>();
-    pin.direction = entry.at("direction").get<std::string>();
-    pin.datatype = entry.at("datatype").get<std::string>();
-    pin.name = entry.value("name", std::string());
+    pin.number = integerField(entry, "number", where);
+    pin.direction = textField(entry, "direction", where, true);
+    pin.datatype = textField(entry, "datatype", where, true);
+    pin.name = textField(entry, "name", where, false);
     if (entry.contains("default")) {
         pin.hasDefault = true;
-        pin.defaultValue = entry.at("default").get<std::string>();
+        pin.defaultValue = textField(entry, "default", where, true);
     }
     if (pin.direction != "in" && pin.direction != "out")
-        throw std::runtime_error("pin " + std::to_string(pin.number) + " has direction '" + pin.direction +
-                                 "'");
+        throw Malformed(where + " has direction '" + pin.direction + "' (in or out)");
     return pin;
 }
 
@@ -70,26 +114,37 @@ const ModuleDescription& ModuleCatalog::processingModule(const std::string& whic
 }
 
 ModuleCatalog loadCatalog(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::u8path(path), error))
         throw failure("cannot open the module description file '" + path + "' (it ships beside the library)");
+    const std::string text = readSmallFile(path, kMaxDescriptionBytes, "the module description file");
+    const nlohmann::json root = nlohmann::json::parse(text, nullptr, false);
+    if (root.is_discarded())
+        throw failure("the module description file '" + path + "' is not valid JSON");
     ModuleCatalog catalog;
     catalog.path = path;
     try {
-        const nlohmann::json root = nlohmann::json::parse(file);
-        catalog.library = root.value("library", std::string());
-        catalog.description = root.value("description", std::string());
-        for (const nlohmann::json& entry : root.at("modules")) {
+        if (!root.is_object())
+            throw Malformed("the top level is not an object");
+        catalog.library = textField(root, "library", "the top level", false);
+        catalog.description = textField(root, "description", "the top level", false);
+        const nlohmann::json& modules = listField(root, "modules", "the top level");
+        for (std::size_t i = 0; i < modules.size(); ++i) {
+            const nlohmann::json& entry = modules[i];
+            const std::string where = "module " + std::to_string(i + 1);
+            if (!entry.is_object())
+                throw Malformed(where + " is not an object");
             ModuleDescription m;
-            m.id = entry.at("id").get<std::string>();
-            m.kind = entry.at("kind").get<int>();
-            m.name = entry.value("name", m.id);
-            m.description = entry.value("description", std::string());
-            for (const nlohmann::json& pin : entry.at("pins"))
-                m.pins.push_back(readPin(pin));
+            m.id = textField(entry, "id", where, true);
+            m.kind = integerField(entry, "kind", where);
+            m.name = textField(entry, "name", where, false, m.id);
+            m.description = textField(entry, "description", where, false);
+            const nlohmann::json& pins = listField(entry, "pins", where);
+            for (std::size_t p = 0; p < pins.size(); ++p)
+                m.pins.push_back(readPin(pins[p], where + ", pin entry " + std::to_string(p + 1)));
             catalog.modules.push_back(std::move(m));
         }
-    } catch (const std::exception& e) {
+    } catch (const Malformed& e) {
         throw failure("the module description file '" + path + "' is malformed: " + e.what());
     }
     return catalog;

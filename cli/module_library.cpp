@@ -1,5 +1,8 @@
 #include "cli/module_library.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "cli/cli_error.h"
 #include "factory/interface_id.h"
 #include "factory/result_codes.h"
@@ -13,12 +16,29 @@ std::wstring wideIdentifier(const std::string& id) {
     return wideFromPinText(pinTextFromUtf8(id));
 }
 
-ModuleLibrary::ModuleLibrary(const std::string& path) : libraryPath(path), library(path) {
+namespace {
+
+// Checked before loading, so the common mistakes get a plain sentence instead of the loader's text.
+const std::string& existingLibrary(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::u8path(path);
+    if (!std::filesystem::exists(file, error))
+        throw failure("cannot load the module library '" + path + "': the file does not exist");
+    if (std::filesystem::is_directory(file, error))
+        throw failure("cannot load the module library '" + path + "': it is a folder");
+    return path;
+}
+
+} // namespace
+
+ModuleLibrary::ModuleLibrary(const std::string& path) : libraryPath(path), library(existingLibrary(path)) {
     if (!library.loaded())
-        throw failure("cannot load the module library '" + path + "': " + library.error());
+        throw failure(
+            "cannot load the module library '" + path +
+            "': it is not a shared library this program can load (the system says: " + library.error() + ")");
     mphost::GetFactoryFunction getFactory = library.getFactory();
     if (getFactory == nullptr)
-        throw failure("'" + path + "' exports no MP_GetFactory: not a module library");
+        throw failure("'" + path + "' is not a module library: it exports no MP_GetFactory");
     void* unknown = nullptr;
     if (getFactory(&unknown) != gmpi::kResultOk || unknown == nullptr)
         throw failure("MP_GetFactory of '" + path + "' gave no factory");

@@ -1,10 +1,13 @@
 #include "cli/output_file.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
+#include <system_error>
 
 #include "cli/cli_error.h"
+#include "cli/file_system.h"
 
 namespace fs = std::filesystem;
 
@@ -12,56 +15,188 @@ namespace shaperhost {
 
 namespace {
 
-fs::path folderOf(const std::string& path) {
-    const fs::path parent = fs::u8path(path).parent_path();
+// Symbolic links followed before a chain counts as a loop (the limit Linux uses).
+constexpr int kMaxLinks = 40;
+
+fs::path folderOf(const fs::path& path) {
+    const fs::path parent = path.parent_path();
     return parent.empty() ? fs::path(".") : parent;
+}
+
+std::string reasonOf(int error) {
+    return std::generic_category().message(error);
+}
+
+bool isSpecial(fs::file_type type) {
+    return type == fs::file_type::character || type == fs::file_type::block || type == fs::file_type::fifo ||
+           type == fs::file_type::socket;
+}
+
+// The path that a chain of symbolic links ends in; the end itself need not exist yet.
+fs::path followLinks(const std::string& target) {
+    fs::path path = fs::u8path(target);
+    for (int followed = 0;; ++followed) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(path, error)))
+            return path;
+        if (followed == kMaxLinks)
+            throw failure("cannot write '" + target + "': its symbolic links form a loop");
+        const fs::path next = fs::read_symlink(path, error);
+        if (error)
+            throw failure("cannot write '" + target + "': its symbolic link cannot be read");
+        path = next.is_absolute() ? next : folderOf(path) / next;
+    }
+}
+
+// Creates a new, empty file of a name not taken yet in `folder`; returns its path.
+std::string createStagingFile(const fs::path& folder, const std::string& stem, const std::string& target) {
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+        const fs::path name = folder / ("." + stem + "." + std::to_string(random() % 1000000u) + ".partial");
+        std::FILE* file = std::fopen(name.u8string().c_str(), "wbx");
+        if (file != nullptr) {
+            std::fclose(file);
+            return name.u8string();
+        }
+        const int error = errno;
+        if (error != EEXIST || attempt == 20)
+            throw failure("cannot write '" + target + "': no file can be created in the folder '" +
+                          folder.u8string() + "' (" + reasonOf(error) + ")");
+    }
 }
 
 } // namespace
 
-PendingOutput::PendingOutput(const std::string& path) : target(path) {
-    std::random_device random;
-    const unsigned tag = random();
-    const fs::path name = fs::u8path(path).filename();
-    fs::path temp =
-        folderOf(path) / ("." + name.u8string() + "." + std::to_string(tag % 1000000u) + ".partial");
-    temporary = temp.u8string();
-}
-
-PendingOutput::~PendingOutput() {
-    if (!committed) {
-        std::error_code ignored;
-        fs::remove(fs::u8path(temporary), ignored);
-    }
-}
-
-void PendingOutput::commit() {
+StagedOutput::StagedOutput(const std::string& path) : target(path) {
+    if (target.empty())
+        throw usageError("an output file name is empty");
     std::error_code error;
-    fs::rename(fs::u8path(temporary), fs::u8path(target), error);
-    if (error)
-        throw failure("cannot write '" + target + "': " + error.message());
+    const fs::file_status status = fs::status(fs::u8path(target), error);
+    if (status.type() == fs::file_type::directory)
+        throw failure("cannot write '" + target + "': it is a folder");
+    if (isSpecial(status.type())) {
+        // Devices, FIFOs and pipes are written into, so the data is staged elsewhere.
+        direct = true;
+        destination = target;
+        std::error_code noTemp;
+        const fs::path temporaryFolder = fs::temp_directory_path(noTemp);
+        staging = createStagingFile(noTemp ? fs::path(".") : temporaryFolder, "shaperhost", target);
+    } else {
+        const fs::path resolved = followLinks(target);
+        destination = resolved.u8string();
+        const fs::path folder = folderOf(resolved);
+        if (!fs::is_directory(folder, error))
+            throw failure("cannot write '" + target + "': the folder '" + folder.u8string() +
+                          "' does not exist");
+        staging = createStagingFile(folder, resolved.filename().u8string(), target);
+    }
+    interruptSlot = registerPartialFile(staging.c_str());
+}
+
+StagedOutput::~StagedOutput() {
+    if (!committed || direct) {
+        std::error_code ignored;
+        fs::remove(fs::u8path(staging), ignored);
+    }
+    withdrawPartialFile(interruptSlot);
+}
+
+void StagedOutput::commit() {
+    if (committed)
+        return;
+    if (!direct) {
+        // A replaced file keeps its permissions.
+        std::error_code error;
+        const fs::file_status old = fs::status(fs::u8path(destination), error);
+        if (!error && old.type() == fs::file_type::regular)
+            fs::permissions(fs::u8path(staging), old.permissions(), error);
+        fs::rename(fs::u8path(staging), fs::u8path(destination), error);
+        if (error)
+            throw failure("cannot write '" + target + "': renaming the finished file failed (" +
+                          error.message() + ")");
+        committed = true;
+        return;
+    }
+    std::FILE* from = std::fopen(staging.c_str(), "rb");
+    if (from == nullptr)
+        throw failure("cannot write '" + target + "': the finished data cannot be read back");
+    std::FILE* to = std::fopen(target.c_str(), "wb");
+    if (to == nullptr) {
+        const int error = errno;
+        std::fclose(from);
+        throw failure("cannot write '" + target + "' (" + reasonOf(error) + ")");
+    }
+    char buffer[65536];
+    bool written = true;
+    int error = 0;
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof(buffer), from);
+        if (n == 0)
+            break;
+        if (std::fwrite(buffer, 1, n, to) != n) {
+            error = errno;
+            written = false;
+            break;
+        }
+    }
+    const bool readBack = std::ferror(from) == 0;
+    std::fclose(from);
+    if (std::fflush(to) != 0 && written) {
+        error = errno;
+        written = false;
+    }
+    if (std::fclose(to) != 0 && written) {
+        error = errno;
+        written = false;
+    }
+    if (!readBack)
+        throw failure("cannot write '" + target + "': the finished data cannot be read back");
+    if (!written)
+        throw failure("cannot write '" + target + "' (" + reasonOf(error) + ")");
     committed = true;
 }
 
-void writeTextFile(const std::string& path, const std::string& contents) {
-    PendingOutput output(path);
-    {
-        std::ofstream out(fs::u8path(output.temporaryPath()), std::ios::binary);
-        if (!out)
-            throw failure("cannot write '" + path + "': the folder is missing or not writable");
-        out << contents;
-        out.flush();
-        if (!out)
-            throw failure("cannot write '" + path + "': writing failed");
+StagedOutput& OutputSet::add(const std::string& path) {
+    auto output = std::make_unique<StagedOutput>(path);
+    std::error_code error;
+    const fs::path mine = fs::weakly_canonical(fs::u8path(path), error);
+    for (const auto& earlier : outputs) {
+        std::error_code other;
+        if (!error && fs::weakly_canonical(fs::u8path(earlier->targetPath()), other) == mine && !other)
+            throw usageError("'" + path + "' is given for two outputs");
     }
-    output.commit();
+    outputs.push_back(std::move(output));
+    return *outputs.back();
 }
 
-void requireOutputFolder(const std::string& path) {
+void OutputSet::commitAll() {
+    for (const auto& output : outputs)
+        output->commit();
+}
+
+void refuseInputAsOutput(const std::string& input, const std::string& output) {
+    if (input.empty() || output.empty())
+        return;
     std::error_code error;
-    const fs::path folder = folderOf(path);
-    if (!fs::is_directory(folder, error))
-        throw failure("cannot write '" + path + "': the folder '" + folder.u8string() + "' does not exist");
+    if (fs::equivalent(fs::u8path(input), fs::u8path(output), error) && !error)
+        throw failure("cannot write '" + output + "': it is the input file '" + input + "'");
+}
+
+void writeTextFile(const StagedOutput& output, const std::string& contents) {
+    std::FILE* file = std::fopen(output.stagingPath().c_str(), "wb");
+    if (file == nullptr)
+        throw failure("cannot write '" + output.targetPath() + "' (" + reasonOf(errno) + ")");
+    const bool written = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+    const int error = errno;
+    if (std::fclose(file) != 0 || !written)
+        throw failure("cannot write '" + output.targetPath() + "' (" + reasonOf(written ? errno : error) +
+                      ")");
+}
+
+void writeTextFile(const std::string& path, const std::string& contents) {
+    StagedOutput output(path);
+    writeTextFile(output, contents);
+    output.commit();
 }
 
 } // namespace shaperhost

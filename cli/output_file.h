@@ -1,35 +1,64 @@
-// Writing a result file so that the target path is touched only when the whole file was written: the
-// data goes to a temporary name in the same folder and is renamed over the target at the end.
+// Writing result files so that no existing file is lost or damaged by a failed command:
+// - a regular file (or a new path) is written to a temporary name in the same folder and renamed over
+//   the target when complete; a symbolic link is followed and its target replaced, never the link;
+// - anything else that exists (a device, a FIFO, a socket, a pipe such as /dev/fd/63) is never replaced:
+//   the data is staged in the system's temporary folder and copied into it when complete;
+// - a command with several outputs stages them all and commits them only when all were produced;
+// - an unfinished temporary file is removed on failure and on interruption (see file_system.h).
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace shaperhost {
 
-class PendingOutput {
+class StagedOutput {
 public:
-    explicit PendingOutput(const std::string& target);
-    // Removes the temporary file unless it was committed.
-    ~PendingOutput();
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
+    // Checks the target (no folder, a folder that exists, the parent folder writable) and creates the
+    // staging file at once, so every problem with the path shows before any work is done. Failures are
+    // failure errors naming the target.
+    explicit StagedOutput(const std::string& target);
+    // Removes the staging file unless it was committed.
+    ~StagedOutput();
+    StagedOutput(const StagedOutput&) = delete;
+    StagedOutput& operator=(const StagedOutput&) = delete;
 
-    // Where to write the data now.
-    const std::string& temporaryPath() const { return temporary; }
+    // Where to write the data now (an existing, empty file).
+    const std::string& stagingPath() const { return staging; }
+    // The path as the user gave it.
     const std::string& targetPath() const { return target; }
-    // Renames the temporary file over the target; a failure is reported as a failure error.
+    // Moves or copies the staged data to the target; a failure is a failure error.
     void commit();
 
 private:
     std::string target;
-    std::string temporary;
+    std::string destination; // the target with its symbolic links followed
+    std::string staging;
+    bool direct = false; // the target is a device, FIFO or socket: copied into, never replaced
     bool committed = false;
+    int interruptSlot = -1;
 };
 
-// Writes text to path through a PendingOutput; failures are reported as failure errors.
-void writeTextFile(const std::string& path, const std::string& contents);
+// The outputs of one command, all staged before any is committed.
+class OutputSet {
+public:
+    // Stages `path`; refuses a path that names the same file as an earlier output of the set.
+    StagedOutput& add(const std::string& path);
+    // Commits every output in the order they were added.
+    void commitAll();
 
-// A failure unless the folder that would hold path exists.
-void requireOutputFolder(const std::string& path);
+private:
+    std::vector<std::unique_ptr<StagedOutput>> outputs;
+};
+
+// A failure when `output` names the same file as `input` (by the files' identity, so "./x.wav", a
+// link to it or a hard link are caught too).
+void refuseInputAsOutput(const std::string& input, const std::string& output);
+
+// Writes text to the staging file of `output`; failures are failure errors.
+void writeTextFile(const StagedOutput& output, const std::string& contents);
+// Stages, writes and commits one text file.
+void writeTextFile(const std::string& path, const std::string& contents);
 
 } // namespace shaperhost

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
+
+#include "cli/cli_error.h"
 
 namespace shaperhost {
 
@@ -16,10 +19,20 @@ constexpr uint32_t kDiagonal = colour(70, 70, 120);
 constexpr uint32_t kCurve = colour(40, 230, 90);
 constexpr uint32_t kLimit = colour(150, 60, 40);
 
+int checkedSide(int side) {
+    if (side < 0)
+        throw failure("a picture cannot have a negative size");
+    return side;
+}
+
 } // namespace
 
-Image::Image(int w, int h, uint32_t fillColour)
-    : width(w), height(h), rgb(static_cast<std::size_t>(w * h) * 3) {
+Image::Image(int w, int h, uint32_t fillColour) : width(checkedSide(w)), height(checkedSide(h)) {
+    const long long pixels = static_cast<long long>(w) * h;
+    if (pixels > kMaxImagePixels)
+        throw failure("a picture of " + std::to_string(w) + "x" + std::to_string(h) +
+                      " pixels is larger than the " + std::to_string(kMaxImagePixels) + " pixels allowed");
+    rgb.assign(static_cast<std::size_t>(pixels) * 3, 0);
     fill(0, 0, w, h, fillColour);
 }
 
@@ -65,7 +78,12 @@ void Image::line(int x0, int y0, int x1, int y1, uint32_t c) {
 Image Image::enlarged(int factor) const {
     if (factor <= 1)
         return *this;
-    Image big(width * factor, height * factor, 0);
+    const long long bigWidth = static_cast<long long>(width) * factor;
+    const long long bigHeight = static_cast<long long>(height) * factor;
+    if (bigWidth * bigHeight > kMaxImagePixels)
+        throw failure("a picture of " + std::to_string(bigWidth) + "x" + std::to_string(bigHeight) +
+                      " pixels is larger than the " + std::to_string(kMaxImagePixels) + " pixels allowed");
+    Image big(static_cast<int>(bigWidth), static_cast<int>(bigHeight), 0);
     for (int y = 0; y < big.height; ++y) {
         for (int x = 0; x < big.width; ++x) {
             const uint8_t* p = &rgb[(static_cast<std::size_t>(y / factor) * width + x / factor) * 3];

@@ -8,17 +8,23 @@
 
 namespace shaperhost {
 
+class StagedOutput;
+
+// The largest picture the program draws or writes, in pixels (4096 x 4096): three bytes each in memory.
+constexpr long long kMaxImagePixels = 4096LL * 4096LL;
+
 struct Image {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> rgb; // rows from the top, red-green-blue bytes
 
     Image() = default;
+    // Sizes beyond kMaxImagePixels are a failure error (the callers check them first as usage errors).
     Image(int w, int h, uint32_t fill);
     void set(int x, int y, uint32_t colour);
     void line(int x0, int y0, int x1, int y1, uint32_t colour);
     void fill(int x0, int y0, int x1, int y1, uint32_t colour);
-    // Each pixel becomes a factor x factor square.
+    // Each pixel becomes a factor x factor square; the same limit applies to the result.
     Image enlarged(int factor) const;
 };
 
@@ -36,7 +42,9 @@ Image spectrumPlot(const std::vector<double>& decibels, double sampleRate, int w
 
 // Whether this build writes PNG files.
 bool pngAvailable();
-// Writes the image as an 8-bit RGB PNG through a temporary file; failures are failure errors.
+// Writes the image as an 8-bit RGB PNG to the staging file of `output`; failures are failure errors.
+void writePng(const StagedOutput& output, const Image& image);
+// Stages, writes and commits one PNG file.
 void writePng(const std::string& path, const Image& image);
 
 } // namespace shaperhost

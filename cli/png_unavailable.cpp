@@ -1,5 +1,6 @@
 // The Windows build has no libpng: pictures are left out there.
 #include "cli/cli_error.h"
+#include "cli/output_file.h"
 #include "cli/plots.h"
 
 namespace shaperhost {
@@ -10,6 +11,10 @@ bool pngAvailable() {
 
 void writePng(const std::string& path, const Image&) {
     throw usageError("cannot write '" + path + "': this build writes no PNG files (use the Linux build)");
+}
+
+void writePng(const StagedOutput& output, const Image& image) {
+    writePng(output.targetPath(), image);
 }
 
 } // namespace shaperhost

@@ -13,20 +13,23 @@ bool pngAvailable() {
     return true;
 }
 
-void writePng(const std::string& path, const Image& image) {
-    requireOutputFolder(path);
-    PendingOutput output(path);
+void writePng(const StagedOutput& output, const Image& image) {
+    const std::string& path = output.targetPath();
     png_image description{};
     description.version = PNG_IMAGE_VERSION;
     description.width = static_cast<png_uint_32>(image.width);
     description.height = static_cast<png_uint_32>(image.height);
     description.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&description, output.temporaryPath().c_str(), 0, image.rgb.data(),
+    if (!png_image_write_to_file(&description, output.stagingPath().c_str(), 0, image.rgb.data(),
                                  image.width * 3, nullptr)) {
-        const std::string reason = description.message;
         png_image_free(&description);
-        throw failure("cannot write '" + path + "': " + reason);
+        throw failure("cannot write the picture '" + path + "': writing the PNG data failed");
     }
+}
+
+void writePng(const std::string& path, const Image& image) {
+    StagedOutput output(path);
+    writePng(output, image);
     output.commit();
 }
 

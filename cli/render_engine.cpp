@@ -17,63 +17,81 @@ constexpr int32_t kFirstInstanceHandle = 0x51;
 
 } // namespace
 
-RenderReport renderThroughModule(const ModuleLibrary& library, const RenderSettings& settings,
-                                 const AudioBuffer& input, AudioBuffer& output) {
-    const int channels = input.channels;
-    const int64_t frames = input.frames();
-    const int32_t blockSize = settings.blockSize;
-
-    mphost::SharedMemoryPool pool;
-    std::vector<std::unique_ptr<ProcessingModule>> modules;
+StreamRenderer::StreamRenderer(const ModuleLibrary& library, const RenderSettings& renderSettings,
+                               int channelCount)
+    : settings(renderSettings), channels(channelCount), changes(renderSettings.changes) {
     for (int c = 0; c < channels; ++c)
         modules.push_back(std::make_unique<ProcessingModule>(library, pool, settings.moduleId,
-                                                             kFirstInstanceHandle + c, blockSize));
-
-    std::vector<TextChange> changes = settings.changes;
+                                                             kFirstInstanceHandle + c, settings.blockSize));
     std::stable_sort(changes.begin(), changes.end(),
                      [](const TextChange& a, const TextChange& b) { return a.sample < b.sample; });
-    std::size_t nextChange = 0;
+}
 
-    output.channels = channels;
-    output.sampleRate = input.sampleRate;
-    output.samples.assign(input.samples.size(), 0.0f);
+StreamRenderer::~StreamRenderer() = default;
 
-    RenderReport report;
+void StreamRenderer::process(const float* in, float* out, int64_t frames) {
     mphost::EventList events;
-    int64_t position = 0;
-    do {
-        const int32_t count = static_cast<int32_t>(std::min<int64_t>(blockSize, frames - position));
+    int64_t done = 0;
+    while (done < frames || !started) {
+        // Blocks end at multiples of the block size from the stream start, as one long run cuts them.
+        const int64_t untilBoundary = settings.blockSize - position % settings.blockSize;
+        const int32_t count = static_cast<int32_t>(std::min<int64_t>(untilBoundary, frames - done));
         events.clear();
-        if (position == 0) {
+        if (!started) {
             events.start(0).pinValue(0, 0, settings.text).streaming(0, 1, true);
-            ++report.textEvents;
+            ++counts.textEvents;
+            started = true;
         }
         // Changes before the stream start go in with the first block; the rest at their sample.
         while (nextChange < changes.size() && changes[nextChange].sample < position + count) {
             const int64_t at = std::max<int64_t>(changes[nextChange].sample - position, 0);
             events.pinValue(static_cast<int32_t>(at), 0, changes[nextChange].text);
-            ++report.textEvents;
+            ++counts.textEvents;
             ++nextChange;
         }
         for (int c = 0; c < channels; ++c) {
             ProcessingModule& module = *modules[static_cast<std::size_t>(c)];
-            float* in = module.input();
+            float* moduleIn = module.input();
             for (int32_t n = 0; n < count; ++n)
-                in[n] = input.samples[static_cast<std::size_t>((position + n) * channels + c)];
+                moduleIn[n] = in[static_cast<std::size_t>((done + n) * channels + c)];
             module.processBlock(count, events);
-            const float* out = module.output();
+            const float* moduleOut = module.output();
             for (int32_t n = 0; n < count; ++n)
-                output.samples[static_cast<std::size_t>((position + n) * channels + c)] = out[n];
+                out[static_cast<std::size_t>((done + n) * channels + c)] = moduleOut[n];
         }
+        done += count;
         position += count;
-        ++report.blocks;
-        if (settings.progress)
-            settings.progress(position, frames);
-    } while (position < frames);
+        ++counts.blocks;
+    }
+}
 
+RenderReport StreamRenderer::report() const {
+    RenderReport report = counts;
+    report.sleepRequests = 0;
     for (const auto& module : modules)
         report.sleepRequests += module->sleepRequests();
     return report;
+}
+
+RenderReport renderThroughModule(const ModuleLibrary& library, const RenderSettings& settings,
+                                 const AudioBuffer& input, AudioBuffer& output) {
+    const int64_t frames = input.frames();
+    output.channels = input.channels;
+    output.sampleRate = input.sampleRate;
+    output.samples.assign(input.samples.size(), 0.0f);
+    StreamRenderer renderer(library, settings, input.channels);
+    // Pieces of whole blocks, so progress can be shown between them.
+    const int64_t piece = static_cast<int64_t>(settings.blockSize) * 64;
+    int64_t position = 0;
+    do {
+        const int64_t count = std::min(piece, frames - position);
+        const std::size_t offset = static_cast<std::size_t>(position * input.channels);
+        renderer.process(input.samples.data() + offset, output.samples.data() + offset, count);
+        position += count;
+        if (settings.progress)
+            settings.progress(position, frames);
+    } while (position < frames);
+    return renderer.report();
 }
 
 std::vector<float> readModuleTable(const ModuleLibrary& library, const std::string& moduleId,
@@ -90,30 +108,46 @@ std::vector<float> readModuleTable(const ModuleLibrary& library, const std::stri
     return std::vector<float>(table, table + kTableEntries);
 }
 
-Levels measureLevels(const AudioBuffer& audio) {
-    Levels levels;
-    double sum = 0.0;
-    for (float s : audio.samples) {
-        const double v = s;
-        levels.peak = std::max(levels.peak, std::fabs(v));
+void LevelMeter::add(const float* samples, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = samples[i];
+        peak = std::max(peak, std::fabs(v));
         sum += v * v;
     }
-    if (!audio.samples.empty())
-        levels.rms = std::sqrt(sum / static_cast<double>(audio.samples.size()));
+    count += n;
+}
+
+Levels LevelMeter::levels() const {
+    Levels levels;
+    levels.peak = peak;
+    if (count > 0)
+        levels.rms = std::sqrt(sum / static_cast<double>(count));
     return levels;
+}
+
+Levels measureLevels(const AudioBuffer& audio) {
+    LevelMeter meter;
+    meter.add(audio.samples.data(), audio.samples.size());
+    return meter.levels();
+}
+
+void RisingSine::fill(float* out, int64_t first, int64_t count) const {
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t n = first + i;
+        const double level = endAmplitude * static_cast<double>(n) / static_cast<double>(frames);
+        const double phase = 2.0 * kPi * frequency * static_cast<double>(n) / sampleRate;
+        out[i] = static_cast<float>(level * std::sin(phase));
+    }
 }
 
 AudioBuffer risingSine(int sampleRate, double seconds, double frequency, double endAmplitude) {
     AudioBuffer audio;
     audio.channels = 1;
     audio.sampleRate = sampleRate;
-    const int64_t frames = static_cast<int64_t>(std::llround(seconds * sampleRate));
-    audio.samples.resize(static_cast<std::size_t>(frames));
-    for (int64_t n = 0; n < frames; ++n) {
-        const double level = endAmplitude * static_cast<double>(n) / static_cast<double>(frames);
-        const double phase = 2.0 * kPi * frequency * static_cast<double>(n) / sampleRate;
-        audio.samples[static_cast<std::size_t>(n)] = static_cast<float>(level * std::sin(phase));
-    }
+    const RisingSine sine{sampleRate, static_cast<int64_t>(std::llround(seconds * sampleRate)), frequency,
+                          endAmplitude};
+    audio.samples.resize(static_cast<std::size_t>(sine.frames));
+    sine.fill(audio.samples.data(), 0, sine.frames);
     return audio;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,34 @@ struct RenderReport {
     int64_t textEvents = 0;    // text values delivered, the first one included
 };
 
+// Interleaved audio through one module instance per channel, each with its own host object and shared
+// table, fed chunk after chunk so a long stream never sits in memory whole. Blocks are cut at multiples
+// of the block size counted from the stream start, whatever the chunks are.
+class StreamRenderer {
+public:
+    StreamRenderer(const ModuleLibrary& library, const RenderSettings& settings, int channels);
+    ~StreamRenderer();
+    StreamRenderer(const StreamRenderer&) = delete;
+    StreamRenderer& operator=(const StreamRenderer&) = delete;
+
+    // Runs `frames` frames from `in` to `out` (both interleaved). The first call sends the start block,
+    // also when it has no frames.
+    void process(const float* in, float* out, int64_t frames);
+    // Blocks and text events so far, and the sleep requests of every instance.
+    RenderReport report() const;
+
+private:
+    const RenderSettings& settings;
+    int channels;
+    mphost::SharedMemoryPool pool;
+    std::vector<std::unique_ptr<ProcessingModule>> modules;
+    std::vector<TextChange> changes;
+    std::size_t nextChange = 0;
+    int64_t position = 0;
+    bool started = false;
+    RenderReport counts;
+};
+
 // One module instance per channel, each with its own host object and shared table.
 RenderReport renderThroughModule(const ModuleLibrary& library, const RenderSettings& settings,
                                  const AudioBuffer& input, AudioBuffer& output);
@@ -55,6 +84,27 @@ struct Levels {
     double rms = 0.0;
 };
 Levels measureLevels(const AudioBuffer& audio);
+
+// Levels summed up chunk after chunk.
+class LevelMeter {
+public:
+    void add(const float* samples, std::size_t count);
+    Levels levels() const;
+
+private:
+    double peak = 0.0;
+    double sum = 0.0;
+    std::size_t count = 0;
+};
+
+// The rising sine of risingSine, produced in pieces: frames first..first+count-1 of it.
+struct RisingSine {
+    int sampleRate = 48000;
+    int64_t frames = 0;
+    double frequency = 220.0;
+    double endAmplitude = 0.5;
+    void fill(float* out, int64_t first, int64_t count) const;
+};
 
 // A mono sine whose amplitude rises linearly from 0 to endAmplitude over the whole length.
 AudioBuffer risingSine(int sampleRate, double seconds, double frequency, double endAmplitude);

@@ -1,11 +1,13 @@
 #include "cli/text_args.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
+#include <filesystem>
 #include <locale>
 #include <sstream>
+#include <system_error>
 
 #include "cli/cli_error.h"
 
@@ -21,18 +23,49 @@ std::string moduleText(const std::string& text, const std::string& file, const s
         return text;
     if (file.empty())
         return fallback;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        std::string message = "cannot read the text file '" + file + "'";
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::u8path(file), error)) {
+        std::string message = "cannot read the text file '" + file + "': it does not exist";
         if (looksLikeModuleText(file))
-            message += ": this looks like a module text, not a file name; give the text itself with --text";
+            message += "; this looks like a module text, not a file name; give the text itself with --text";
         throw usageError(message);
     }
-    std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string contents = readSmallFile(file, kMaxTextFileBytes, "the text file");
     if (!contents.empty() && contents.back() == '\n')
         contents.pop_back();
     if (!contents.empty() && contents.back() == '\r')
         contents.pop_back();
+    return contents;
+}
+
+std::string readSmallFile(const std::string& path, long long limit, const std::string& what) {
+    std::error_code error;
+    if (std::filesystem::is_directory(std::filesystem::u8path(path), error))
+        throw failure("cannot read " + what + " '" + path + "': it is a folder");
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        throw failure("cannot read " + what + " '" + path + "' (" + std::generic_category().message(errno) +
+                      ")");
+    std::string contents;
+    char buffer[65536];
+    bool tooLong = false;
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof(buffer), file);
+        if (n == 0)
+            break;
+        if (static_cast<long long>(contents.size() + n) > limit) {
+            tooLong = true;
+            break;
+        }
+        contents.append(buffer, n);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (tooLong)
+        throw failure("cannot read " + what + " '" + path + "': it is larger than the " +
+                      std::to_string(limit / 1024) + " KiB allowed");
+    if (failed)
+        throw failure("cannot read " + what + " '" + path + "': reading failed");
     return contents;
 }
 
@@ -53,8 +86,9 @@ TimedText parseTimedText(const std::string& value) {
         throw usageError("--text-at expects SECONDS:TEXT, e.g. 1.5:tanh(x), not '" + value + "'");
     TimedText timed;
     const std::string time = value.substr(0, colon);
-    if (!readNumber(time, &timed.seconds) || !std::isfinite(timed.seconds) || timed.seconds < 0.0)
-        throw usageError("--text-at: '" + time + "' is not a time in seconds (0 or more)");
+    if (!readNumber(time, &timed.seconds) || !(timed.seconds >= 0.0 && timed.seconds <= kMaxSeconds))
+        throw usageError("--text-at: '" + time + "' is not a time in seconds (0 to " +
+                         formatFixed(kMaxSeconds, 0) + ")");
     timed.text = value.substr(colon + 1);
     return timed;
 }

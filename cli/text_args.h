@@ -8,8 +8,16 @@ namespace shaperhost {
 
 // The module text: `text` when given, else the contents of `file` (one trailing line end dropped),
 // else `fallback`. A file that does not exist is a usage error that says so, with a hint when the name
-// looks like a module text given where a file was expected.
+// looks like a module text given where a file was expected; a folder, an unreadable file and a file
+// over kMaxTextFileBytes (also an endless one such as a device) are failures that say which.
 std::string moduleText(const std::string& text, const std::string& file, const std::string& fallback);
+
+// The longest time a time option takes, in seconds (about 116 days): longer than any audio file, and
+// short enough that times the highest sample rate stays an exact sample number.
+constexpr double kMaxSeconds = 1.0e7;
+
+// The largest text file read: a formula takes at most 499 characters and a curve text about 150.
+constexpr long long kMaxTextFileBytes = 1024 * 1024;
 
 // "SECONDS:TEXT" (e.g. "1.5:(-5,-5)...") split at its first colon. Malformed values are usage errors.
 struct TimedText {
@@ -17,6 +25,10 @@ struct TimedText {
     std::string text;
 };
 TimedText parseTimedText(const std::string& value);
+
+// The contents of a small text file, read in pieces up to `limit` bytes; `what` names the file in the
+// messages ("the text file", "the module description file").
+std::string readSmallFile(const std::string& path, long long limit, const std::string& what);
 
 // A decimal number with "." as the decimal point whatever the locale; false when not all of it reads.
 bool readNumber(const std::string& text, double* value);

@@ -1,0 +1,17 @@
+// What differs between systems when shaperhost handles its output files: removing unfinished files when
+// the program is interrupted (Ctrl-C, a terminal closed, a kill).
+#pragma once
+
+namespace shaperhost {
+
+// Installs the handlers that remove every registered unfinished file when the program is interrupted,
+// then end the program as the interruption would have. Called once at start-up.
+void installInterruptCleanup();
+
+// Registers a file to remove on interruption; `path` must stay valid until it is withdrawn. Returns a
+// slot number for withdrawPartialFile, or -1 when every slot is taken (the file is then not removed
+// on interruption, only by its owner).
+int registerPartialFile(const char* path);
+void withdrawPartialFile(int slot);
+
+} // namespace shaperhost
