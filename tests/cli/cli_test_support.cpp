@@ -1,8 +1,11 @@
 #include "cli_test_support.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -66,6 +69,52 @@ RunResult ProgramTest::run(const std::vector<std::string>& args) const {
         result.out.append(buffer, n);
     const int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = readText(errFile);
+    fs::remove(errFile);
+    return result;
+}
+
+int ProgramTest::start(const std::vector<std::string>& args, const std::string& out,
+                       long long addressLimit) const {
+    const std::string program = mphost::PluginLibrary::programFolder() + "shaperhost";
+    const std::string errFile = folder + ".stderr";
+    std::vector<std::string> words = {program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int errFd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (outFd < 0 || errFd < 0)
+            _exit(127);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        if (addressLimit > 0) {
+            const rlimit limit{static_cast<rlim_t>(addressLimit), static_cast<rlim_t>(addressLimit)};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+RunResult ProgramTest::finish(int pid, int* signal, long* peakKiB) const {
+    RunResult result;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return result;
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    if (signal != nullptr)
+        *signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (peakKiB != nullptr)
+        *peakKiB = usage.ru_maxrss;
+    const std::string errFile = folder + ".stderr";
     result.err = readText(errFile);
     fs::remove(errFile);
     return result;

@@ -29,6 +29,12 @@ protected:
 
     // Runs shaperhost with the arguments, each passed as one word.
     RunResult run(const std::vector<std::string>& args) const;
+    // Starts shaperhost without waiting: standard output to `out` (a path), standard error to a file
+    // that finish() reads. `addressLimit` > 0 limits the program's address space (bytes).
+    int start(const std::vector<std::string>& args, const std::string& out, long long addressLimit = 0) const;
+    // Waits for a started program. exitCode is -1 and *signal the signal when a signal ended it; the
+    // largest resident set it had, in KiB, goes to *peakKiB when given.
+    RunResult finish(int pid, int* signal = nullptr, long* peakKiB = nullptr) const;
     std::string path(const std::string& name) const { return folder + "/" + name; }
     bool exists(const std::string& name) const;
     // Names of all files in the test's folder, hidden ones included.

@@ -1,0 +1,445 @@
+// The program under careless and hostile use: bad values and paths answered with its own sentence and
+// the right exit code, no existing file lost or damaged, no unfinished file left behind, bounded memory.
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_test_support.h"
+#include "host/plugin_library.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace clitest;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+class ShaperhostHostileUse : public ProgramTest {
+protected:
+    // Replaces "@" at the start of a word by the test folder.
+    std::vector<std::string> expand(const std::vector<std::string>& args) const {
+        std::vector<std::string> words;
+        for (const std::string& a : args)
+            words.push_back(!a.empty() && a[0] == '@' ? folder + a.substr(1) : a);
+        return words;
+    }
+    // A character device made in the test folder; false when the system refuses (no privilege).
+    bool makeDevice(const std::string& name, unsigned major, unsigned minor) const {
+        return mknod(path(name).c_str(), S_IFCHR | 0666, makedev(major, minor)) == 0;
+    }
+};
+
+// A 16-bit file of `frames` frames of a quiet ramp, in the container of `format`.
+void writeSound(const std::string& file, int format, int frames, int channels = 1, int rate = 48000) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = format | SF_FORMAT_PCM_16;
+    SNDFILE* sound = sf_open(file.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(sound, nullptr) << sf_strerror(nullptr);
+    std::vector<short> block(4096 * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<short>((i % 400) * 8 - 1600);
+    for (int done = 0; done < frames;) {
+        const int n = std::min(4096, frames - done);
+        sf_writef_short(sound, block.data(), n);
+        done += n;
+    }
+    sf_close(sound);
+}
+
+// The file cut to half its length: the header still claims all of its samples.
+void truncateToHalf(const std::string& file) {
+    fs::resize_file(file, fs::file_size(file) / 2);
+}
+
+std::vector<std::string> partialFiles(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder)) {
+        if (e.path().filename().string().find(".partial") != std::string::npos)
+            found.push_back(e.path().string());
+    }
+    return found;
+}
+
+struct HostileCase {
+    const char* name;
+    std::vector<std::string> args; // "@" stands for the test folder
+    int exitCode;
+    std::string message;
+    std::string untouched; // the file (relative to the folder) the case aims at; every file is checked
+};
+
+TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
+    const std::string keep = "KEEP: written by the test\n";
+    for (const char* name : {"keep.csv", "keep.png", "keep.wav", "demo/test-signal.wav"}) {
+        fs::create_directories(fs::path(path(name)).parent_path());
+        writeText(path(name), keep);
+    }
+    fs::create_directories(path("demo/wavefolder-spectrum.png")); // a folder where the demo writes a file
+    fs::create_directories(path("folder.wav"));
+    writeSound(path("in.wav"), SF_FORMAT_WAV, 2000);
+    fs::create_symlink("in.wav", path("in-link.wav"));
+    fs::create_hard_link(path("in.wav"), path("in-hard.wav"));
+    writeText(path("empty.wav"), "");
+    for (const char* name : {"trunc.wav", "trunc.aiff", "trunc.flac"}) {
+        const std::string file = path(name);
+        const std::string ext = fs::path(name).extension().string();
+        writeSound(file,
+                   ext == ".wav"    ? SF_FORMAT_WAV
+                   : ext == ".aiff" ? SF_FORMAT_AIFF
+                                    : SF_FORMAT_FLAC,
+                   48000);
+        truncateToHalf(file);
+    }
+    writeText(path("big.txt"), std::string(2 * 1024 * 1024, 'x'));
+    writeText(path("formula.txt"), "x*2\n");
+    writeText(path("null-modules.json"), R"({"modules": null})");
+    writeText(path("null-id.json"), R"({"modules": [{"id": null, "kind": 0, "pins": []}]})");
+    writeText(path("broken.json"), R"({"modules": [)");
+    fs::create_directories(path("json-folder.json"));
+    const std::string library = mphost::PluginLibrary::programFolder() + "libwaveshapers.so";
+    const std::string description = mphost::PluginLibrary::programFolder() + "waveshapers.json";
+    const std::string formula = "VU Reridezizi2D";
+    std::vector<std::pair<std::string, std::string>> before;
+    for (const char* name : {"keep.csv", "keep.png", "keep.wav", "demo/test-signal.wav", "in.wav"})
+        before.emplace_back(name, readText(path(name)));
+
+    const HostileCase cases[] = {
+        // Sizes bounded before memory is taken.
+        {"huge editor picture",
+         {"editor", "--size", "4096x4096", "--zoom", "16", "--png", "@/keep.png"},
+         2,
+         "at most 16777216",
+         "keep.png"},
+        {"editor picture just over the limit",
+         {"editor", "--size", "4096x2049", "--zoom", "2", "--png", "@/keep.png"},
+         2,
+         "--size 4096x2049 with --zoom 2",
+         "keep.png"},
+        {"editor size not a number",
+         {"editor", "--size", "nanx100", "--png", "@/keep.png"},
+         2,
+         "--size",
+         "keep.png"},
+        {"text file too large",
+         {"table", "-m", formula, "--text-file", "@/big.txt", "--csv", "@/keep.csv"},
+         1,
+         "larger than the 1024 KiB allowed",
+         "keep.csv"},
+        {"text file a folder",
+         {"table", "-m", formula, "--text-file", "@/demo", "--csv", "@/keep.csv"},
+         1,
+         "'" + folder + "/demo': it is a folder",
+         "keep.csv"},
+        // Several outputs: one failure leaves every existing one.
+        {"table: second output in a missing folder",
+         {"table", "-m", formula, "--csv", "@/keep.csv", "--png", "@/missing/x.png"},
+         1,
+         "the folder '" + folder + "/missing' does not exist",
+         "keep.csv"},
+        {"editor: picture kept when the render input is empty",
+         {"editor", "--png", "@/keep.png", "--render", "@/keep.wav", "-i", "@/empty.wav"},
+         1,
+         "'" + folder + "/empty.wav' is not a supported audio file",
+         "keep.png"},
+        {"demo: a later file cannot be written",
+         {"demo", "--out", "@/demo"},
+         1,
+         "it is a folder",
+         "demo/test-signal.wav"},
+        {"the same file for two outputs",
+         {"table", "-m", formula, "--csv", "@/keep.csv", "--png", "@/./keep.csv"},
+         2,
+         "is given for two outputs",
+         "keep.csv"},
+        {"output is a folder", {"render", "-m", formula, "-o", "@/folder.wav"}, 1, "it is a folder", ""},
+        // The input given as the output, by any name.
+        {"input as output",
+         {"render", "-m", formula, "-i", "@/in.wav", "-o", "@/in.wav"},
+         1,
+         "it is the input file",
+         "in.wav"},
+        {"input as output through ./",
+         {"render", "-m", formula, "-i", "@/in.wav", "-o", "@/./in.wav"},
+         1,
+         "it is the input file",
+         "in.wav"},
+        {"input as output through a link",
+         {"render", "-m", formula, "-i", "@/in.wav", "-o", "@/in-link.wav"},
+         1,
+         "it is the input file",
+         "in.wav"},
+        {"input as output through a hard link",
+         {"render", "-m", formula, "-i", "@/in-hard.wav", "-o", "@/in.wav"},
+         1,
+         "it is the input file",
+         "in.wav"},
+        {"editor render input as output",
+         {"editor", "--render", "@/in.wav", "-i", "@/in.wav"},
+         1,
+         "it is the input file",
+         "in.wav"},
+        // Truncated audio fails whatever the format.
+        {"truncated WAV",
+         {"render", "-m", formula, "-i", "@/trunc.wav", "-o", "@/keep.wav"},
+         1,
+         "truncated",
+         "keep.wav"},
+        {"truncated AIFF",
+         {"render", "-m", formula, "-i", "@/trunc.aiff", "-o", "@/keep.wav"},
+         1,
+         "truncated",
+         "keep.wav"},
+        {"truncated FLAC",
+         {"render", "-m", formula, "-i", "@/trunc.flac", "-o", "@/keep.wav"},
+         1,
+         "truncated",
+         "keep.wav"},
+        // Numbers: NaN, infinities and overflowing values by the option's name.
+        {"text-at far past the end",
+         {"render", "-m", formula, "--text-at", "1e300:0", "-o", "@/keep.wav"},
+         2,
+         "--text-at",
+         "keep.wav"},
+        {"text-at NaN",
+         {"render", "-m", formula, "--text-at", "nan:0", "-o", "@/keep.wav"},
+         2,
+         "--text-at",
+         "keep.wav"},
+        {"signal frequency NaN",
+         {"render", "-m", formula, "--signal-frequency", "nan", "-o", "@/keep.wav"},
+         2,
+         "--signal-frequency",
+         "keep.wav"},
+        {"signal frequency infinite",
+         {"render", "-m", formula, "--signal-frequency", "inf", "-o", "@/keep.wav"},
+         2,
+         "--signal-frequency",
+         "keep.wav"},
+        {"gain NaN", {"render", "-m", formula, "-g", "nan", "-o", "@/keep.wav"}, 2, "--gain", "keep.wav"},
+        {"gain beyond single precision",
+         {"render", "-m", formula, "-g", "1e39", "-o", "@/keep.wav"},
+         2,
+         "--gain",
+         "keep.wav"},
+        {"level infinite",
+         {"analyze", "-m", formula, "--level", "inf", "--png", "@/keep.png"},
+         2,
+         "--level",
+         "keep.png"},
+        {"level beyond single precision",
+         {"analyze", "-m", formula, "--level", "1e300", "--png", "@/keep.png"},
+         2,
+         "--level",
+         "keep.png"},
+        {"frequency NaN",
+         {"analyze", "-m", formula, "--frequency", "nan", "--png", "@/keep.png"},
+         2,
+         "--frequency",
+         "keep.png"},
+        {"edit-at overflowing",
+         {"editor", "--render", "@/keep.wav", "--edit-at", "1e300"},
+         2,
+         "--edit-at",
+         "keep.wav"},
+        {"edit-at NaN", {"editor", "--render", "@/keep.wav", "--edit-at", "nan"}, 2, "--edit-at", "keep.wav"},
+        // Empty names and conflicting options.
+        {"empty input name",
+         {"render", "-m", formula, "-i", "", "-o", "@/keep.wav"},
+         2,
+         "--in: the file name is empty",
+         "keep.wav"},
+        {"empty library name", {"--library", "", "list"}, 2, "--library: the file name is empty", ""},
+        {"empty output name", {"render", "-m", formula, "-o", ""}, 2, "--out: the file name is empty", ""},
+        {"empty csv name",
+         {"table", "-m", formula, "--csv", ""},
+         2,
+         "--csv: the file name is empty",
+         "keep.csv"},
+        {"text and text file",
+         {"table", "-m", formula, "-t", "x", "--text-file", "@/formula.txt"},
+         2,
+         "excludes",
+         "keep.csv"},
+        // Libraries and descriptions in the program's own words.
+        {"library missing",
+         {"--library", "@/none.so", "list"},
+         1,
+         "'" + folder + "/none.so': the file does not exist",
+         ""},
+        {"library missing with a description",
+         {"--library", "@/none.so", "--description", description, "table", "-m", formula},
+         1,
+         "cannot load the module library",
+         ""},
+        {"library not a library", {"--library", "@/formula.txt", "list"}, 1, "not a shared library", ""},
+        {"description modules null",
+         {"--library", library, "--description", "@/null-modules.json", "list"},
+         1,
+         "has no list \"modules\"",
+         ""},
+        {"description id null",
+         {"--library", library, "--description", "@/null-id.json", "list"},
+         1,
+         "module 1: \"id\" is not a text",
+         ""},
+        {"description not JSON",
+         {"--library", library, "--description", "@/broken.json", "list"},
+         1,
+         "is not valid JSON",
+         ""},
+        {"description a folder",
+         {"--library", library, "--description", "@/json-folder.json", "list"},
+         1,
+         "it is a folder",
+         ""},
+    };
+    for (const HostileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunResult r = run(expand(c.args));
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        // Never a text of a library or of the language's run time.
+        for (const char* internal : {"std::", "json.exception", "basic_filebuf", "Internal error", "what()"})
+            EXPECT_EQ(r.err.find(internal), std::string::npos) << r.err;
+        bool aimed = false;
+        for (const auto& [name, contents] : before) {
+            EXPECT_EQ(readText(path(name)), contents) << name;
+            aimed = aimed || name == c.untouched;
+        }
+        EXPECT_TRUE(aimed || c.untouched.empty()) << c.untouched;
+        EXPECT_TRUE(partialFiles(folder).empty());
+        EXPECT_FALSE(exists("demo/soft-clip.wav"));
+    }
+    Sound input;
+    ASSERT_TRUE(readSound(path("in.wav"), &input));
+    EXPECT_EQ(input.samples.size(), 2000u);
+}
+
+TEST_F(ShaperhostHostileUse, DevicesFifosAndPipesAreWrittenIntoNeverReplaced) {
+    ASSERT_EQ(mkfifo(path("fifo.csv").c_str(), 0644), 0);
+    std::string received;
+    std::thread reader([&] { received = readText(path("fifo.csv")); });
+    const RunResult r = run({"table", "-m", "VU Reridezizi2D", "-t", "x", "--csv", path("fifo.csv")});
+    reader.join();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(received.rfind("index,input_volts,output_volts,table_value\n", 0), 0u);
+    EXPECT_NE(received.find("\n512,5,5,0.5\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_fifo(path("fifo.csv")));
+
+    // A device node of the null device, made here: written through, still a device afterwards.
+    if (!makeDevice("null.wav", 1, 3)) {
+        std::cout << "note: mknod refused here; the device case is left out\n";
+    } else {
+        const RunResult d = run({"render", "-m", "VU Reridezizi2D", "-o", path("null.wav")});
+        EXPECT_EQ(d.exitCode, 0) << d.err;
+        EXPECT_TRUE(fs::is_character_file(path("null.wav")));
+    }
+    EXPECT_TRUE(partialFiles(folder).empty());
+}
+
+TEST_F(ShaperhostHostileUse, ASymbolicLinkIsFollowedAndKept) {
+    fs::create_directories(path("real"));
+    writeText(path("real/curve.csv"), "old\n");
+    fs::create_symlink("real/curve.csv", path("link.csv"));
+    fs::create_symlink("real/new.png", path("dangling.png"));
+    const RunResult r = run({"table", "-m", "VU Reridezizi2D", "-t", "x", "--csv", path("link.csv"), "--png",
+                             path("dangling.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(path("link.csv")));
+    EXPECT_EQ(fs::read_symlink(path("link.csv")), "real/curve.csv");
+    EXPECT_EQ(readText(path("real/curve.csv")).rfind("index,", 0), 0u);
+    EXPECT_TRUE(fs::is_symlink(path("dangling.png")));
+    int width = 0;
+    int height = 0;
+    EXPECT_TRUE(readPngSize(path("real/new.png"), &width, &height));
+    EXPECT_TRUE(partialFiles(folder).empty());
+}
+
+TEST_F(ShaperhostHostileUse, FailedWritesToStandardOutputAndEndlessTextFilesAreFailures) {
+    if (!makeDevice("full", 1, 7) || !makeDevice("zero", 1, 5))
+        GTEST_SKIP() << "mknod refused here";
+    // The full device takes no byte: what the command printed was lost.
+    const int list = start({"list"}, path("full"));
+    const RunResult l = finish(list);
+    EXPECT_EQ(l.exitCode, 1);
+    EXPECT_NE(l.err.find("cannot write to standard output"), std::string::npos) << l.err;
+    // An endless text file stops at the limit instead of filling the memory.
+    const RunResult z = run({"table", "-m", "VU Reridezizi2D", "--text-file", path("zero")});
+    EXPECT_EQ(z.exitCode, 1);
+    EXPECT_NE(z.err.find("larger than the 1024 KiB allowed"), std::string::npos) << z.err;
+}
+
+TEST_F(ShaperhostHostileUse, AnInterruptedRenderLeavesNoPartialFileAndTheOldOutput) {
+    writeSound(path("long.wav"), SF_FORMAT_WAV, 48000 * 60);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        writeText(path("out.wav"), "KEEP");
+        // One sample per block: long enough to be interrupted half way.
+        const int pid = start(
+            {"render", "-m", "VU Reridezizi2D", "-i", path("long.wav"), "-o", path("out.wav"), "-b", "1"},
+            path("stdout.txt"));
+        // Wait until the unfinished file holds some audio, then interrupt.
+        bool underway = false;
+        for (int i = 0; i < 600 && !underway; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            for (const std::string& f : partialFiles(folder))
+                underway = underway || fs::file_size(f) > 100000;
+        }
+        EXPECT_TRUE(underway);
+        kill(pid, signalNumber);
+        int endedBy = 0;
+        finish(pid, &endedBy);
+        EXPECT_EQ(endedBy, signalNumber);
+        EXPECT_TRUE(partialFiles(folder).empty());
+        EXPECT_EQ(readText(path("out.wav")), "KEEP");
+    }
+}
+
+TEST_F(ShaperhostHostileUse, ALongFileIsRenderedInBoundedMemory) {
+    // Three minutes of stereo: held whole, input and output took 2 x 8640000 x 2 x 4 bytes (138 MB).
+    const int frames = 48000 * 180;
+    writeSound(path("long.wav"), SF_FORMAT_WAV, frames, 2);
+    // Without the address sanitizer (which reserves terabytes of address space) the address space is
+    // limited too, as `ulimit -v` would.
+    const long long addressLimit = kAddressSanitizer ? 0 : 512LL * 1024 * 1024;
+    const int pid = start({"render", "-m", "VU Reridezizi2D", "-i", path("long.wav"), "-o", path("out.wav"),
+                           "--format", "pcm16"},
+                          path("stdout.txt"), addressLimit);
+    long peakKiB = 0;
+    const RunResult r = finish(pid, nullptr, &peakKiB);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::cout << "peak resident set: " << peakKiB / 1024 << " MiB\n";
+    EXPECT_LT(peakKiB, 100L * 1024);
+    SF_INFO info{};
+    SNDFILE* out = sf_open(path("out.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(info.frames, frames);
+    EXPECT_EQ(info.channels, 2);
+    sf_close(out);
+}
+
+} // namespace
