@@ -8,6 +8,7 @@
 #include "cli/plots.h"
 #include "cli/render_engine.h"
 #include "cli/text_args.h"
+#include "cli/text_notes.h"
 #include "factory/result_codes.h"
 
 namespace shaperhost {
@@ -82,6 +83,7 @@ void runTable(Session& session, const TableOptions& options) {
     if (table.size() != static_cast<std::size_t>(kTableEntries))
         throw failure("the module obtained no table from the host");
 
+    printTextNotes(std::cerr, module.id, text);
     if (table[256] != 0.0f)
         std::cerr << "warning: the curve does not pass through 0 V: an input of 0 V gives "
                   << formatFixed(static_cast<double>(table[256]) * 10.0, 4)

@@ -8,6 +8,7 @@
 #include "cli/output_file.h"
 #include "cli/plots.h"
 #include "cli/terminal.h"
+#include "cli/text_notes.h"
 
 namespace shaperhost {
 
@@ -164,6 +165,10 @@ void runRender(Session& session, RenderCommandOptions& options) {
     job.format = sampleFormatNamed(options.format);
     for (const std::string& value : options.timed)
         job.timed.push_back(parseTimedText(value));
+    printTextNotes(std::cerr, module.id, job.text);
+    for (const TimedText& timed : job.timed)
+        printTextNotes(std::cerr, module.id, timed.text,
+                       "the text at " + formatDouble(timed.seconds) + " s: ");
 
     const RenderSummary s = runRenderJob(session, job, std::cout);
     const int64_t frames = s.frames;
@@ -176,9 +181,6 @@ void runRender(Session& session, RenderCommandOptions& options) {
     std::cout << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
               << ", module sleep requests " << s.report.sleepRequests << "\n"
               << "wrote " << job.output << " (" << options.format << ")\n";
-    if (s.outputLevels.peak == 0.0 && s.inputLevels.peak > 0.0)
-        std::cerr
-            << "note: the output is silent; a formula the module cannot evaluate gives 0 V everywhere\n";
 }
 
 struct AnalyzeCommandOptions {
@@ -228,6 +230,7 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
     checkAnalyzeJob(job);
+    printTextNotes(std::cerr, module.id, job.text);
     std::unique_ptr<StagedOutput> png;
     if (!job.png.empty())
         png = std::make_unique<StagedOutput>(job.png);

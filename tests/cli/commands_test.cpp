@@ -1,6 +1,7 @@
 // The program's other commands and its answers to bad input: exit codes, messages, and no output file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -212,6 +213,60 @@ TEST_F(ShaperhostCommands, BadInputGivesItsErrorAndLeavesNoOutput) {
     }
     // Only the files the test made: no temporary file stayed behind.
     EXPECT_EQ(files().size(), 3u);
+}
+
+struct NoteCase {
+    const char* command;
+    const char* module;
+    const char* text;
+    const char* note; // empty: the text is taken as written and no note may appear
+};
+
+TEST_F(ShaperhostCommands, LenientTextsGetOneNoteSayingWhatTheModuleDoes) {
+    const char* const formula = "VU Reridezizi2D";
+    const char* const curve = "Vedivizor Arirezudez3";
+    const std::string twelve = std::string(kIdentityCurve) + "(6.0,6.0)";
+    const std::string infinite = identityWith(3, "(-2,inf)");
+    const NoteCase cases[] = {
+        {"table", formula, "0", ""},
+        {"render", formula, "0", ""},
+        {"render", formula, "x*0", ""},
+        {"table", formula, "tanh(2*x)/tanh(2)*5", ""},
+        {"table", formula, "x y", "stops before \"y\""},
+        {"analyze", formula, "(x+1)*(x-1) 2", "stops before \"2\""},
+        {"render", formula, "x)", "stops before \")\""},
+        {"table", formula, "tanh(x", "lacks 1 closing \")\""},
+        {"table", formula, "1/x", "at 1 of the 513 table points (first at x = 0 V, error 3"},
+        {"render", formula, "foo",
+         "cannot be evaluated (error 4, unknown variable): the module outputs 0 V everywhere"},
+        {"table", formula, "(x+1", "error 2"},
+        {"table", curve, kIdentityCurve, ""},
+        {"render", curve, kIdentityCurve, ""},
+        {"table", curve, "(0,1)", "has 1 of 11 points: the module repeats the last one"},
+        {"table", curve, "(-5,-5)(5,5", "point 2 lacks its \")\": the module ignores the text"},
+        {"analyze", curve, twelve.c_str(), "goes on after its 11th point"},
+        {"table", curve, infinite.c_str(), "point 4 is not a finite number"},
+    };
+    for (const NoteCase& c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " " + c.text);
+        std::vector<std::string> args = {c.command, "-m", c.module, "-t", c.text};
+        if (std::string(c.command) == "render")
+            args.insert(args.end(), {"-o", path("out.wav")});
+        if (std::string(c.command) == "table")
+            args.insert(args.end(), {"--csv", path("out.csv")});
+        const RunResult r = run(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::size_t notes = std::count(r.err.begin(), r.err.end(), '\n') -
+                                  (r.err.find("warning:") != std::string::npos ? 1 : 0);
+        if (*c.note == '\0') {
+            EXPECT_EQ(r.err.find("note:"), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(notes, 1u) << r.err;
+            EXPECT_NE(r.err.find(c.note), std::string::npos) << r.err;
+        }
+        // "The output is silent" only where the module really outputs 0 V for every input.
+        EXPECT_EQ(r.err.find("silent") != std::string::npos, r.err.find("everywhere") != std::string::npos);
+    }
 }
 
 TEST_F(ShaperhostCommands, AFailedRenderLeavesAnExistingOutputUntouched) {

@@ -96,6 +96,24 @@ TEST_F(ShaperhostRender, TextChangeTakesEffectAtItsExactSample) {
     }
 }
 
+TEST_F(ShaperhostRender, ALongFileIsReadInPiecesWithoutMovingBlocksOrChanges) {
+    // 30000 frames are read and written in several pieces; with 100-sample blocks no piece boundary
+    // falls on 8192. The change at 0.25 s (sample 12000) lies in a later piece, inside block 120.
+    const std::vector<short> input = smallRamp(30000);
+    writePcm16(path("in.wav"), 1, 48000, input);
+    const RunResult r = run({"render", "-m", "VU Reridezizi2D", "-t", "x", "--text-at", "0.25:-1+x*0", "-i",
+                             path("in.wav"), "-o", path("out.wav"), "-b", "100"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("blocks 300, text events 2"), std::string::npos) << r.out;
+    Sound out;
+    ASSERT_TRUE(readSound(path("out.wav"), &out));
+    ASSERT_EQ(out.samples.size(), input.size());
+    for (std::size_t n = 0; n < 12000; ++n)
+        ASSERT_NEAR(out.samples[n], input[n] / 32768.0f, 1e-6f) << "sample " << n;
+    for (std::size_t n = 12000; n < out.samples.size(); ++n)
+        ASSERT_EQ(out.samples[n], static_cast<float>(-1.0 * 0.1)) << "sample " << n;
+}
+
 TEST_F(ShaperhostRender, ChangesGivenOutOfOrderApplyInTimeOrder) {
     const std::vector<short> input = smallRamp(3000);
     writePcm16(path("in.wav"), 1, 48000, input);
