@@ -137,7 +137,9 @@ AudioReader::AudioReader(const std::string& filePath) : path(filePath) {
     } else {
         throw failure("cannot read input '" + path + "' (" + std::generic_category().message(errno) + ")");
     }
-    if (const char* damage = truncationOf(path))
+    // Only a regular file can be inspected without taking bytes from the reader that follows.
+    const char* damage = fs::is_regular_file(name, error) ? truncationOf(path) : nullptr;
+    if (damage != nullptr)
         throw failure("input '" + path + "' is truncated or damaged: " + damage);
     SF_INFO info{};
     file = sf_open(path.c_str(), SFM_READ, &info);
