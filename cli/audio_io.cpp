@@ -132,12 +132,14 @@ AudioReader::AudioReader(const std::string& filePath) : path(filePath) {
     }
     if (fs::is_directory(name, error))
         throw failure("input '" + path + "' is a folder, not an audio file");
-    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+    // Only a regular file can be opened twice and inspected: a FIFO or pipe would lose its first bytes.
+    if (fs::is_regular_file(name, error)) {
+        std::FILE* probe = std::fopen(path.c_str(), "rb");
+        if (probe == nullptr)
+            throw failure("cannot read input '" + path + "' (" + std::generic_category().message(errno) +
+                          ")");
         std::fclose(probe);
-    } else {
-        throw failure("cannot read input '" + path + "' (" + std::generic_category().message(errno) + ")");
     }
-    // Only a regular file can be inspected without taking bytes from the reader that follows.
     const char* damage = fs::is_regular_file(name, error) ? truncationOf(path) : nullptr;
     if (damage != nullptr)
         throw failure("input '" + path + "' is truncated or damaged: " + damage);

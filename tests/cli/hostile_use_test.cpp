@@ -361,6 +361,29 @@ TEST_F(ShaperhostHostileUse, DevicesFifosAndPipesAreWrittenIntoNeverReplaced) {
     EXPECT_TRUE(partialFiles(folder).empty());
 }
 
+TEST_F(ShaperhostHostileUse, AudioFromAPipeIsReadAsItComesAndATruncatedOneFails) {
+    writeSound(path("whole.wav"), SF_FORMAT_WAV, 6000);
+    writeSound(path("cut.wav"), SF_FORMAT_WAV, 6000);
+    truncateToHalf(path("cut.wav"));
+    ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0644), 0);
+    struct Case {
+        const char* source;
+        int exitCode;
+        const char* message;
+    };
+    for (const Case& c : {Case{"whole.wav", 0, "6000 frames"}, Case{"cut.wav", 1, "truncated or damaged"}}) {
+        SCOPED_TRACE(c.source);
+        std::thread writer([&] { writeText(path("in.fifo"), readText(path(c.source))); });
+        const RunResult r =
+            run({"render", "-m", "VU Reridezizi2D", "-i", path("in.fifo"), "-o", path("out.wav")});
+        writer.join();
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(exists("out.wav"), c.exitCode == 0);
+        fs::remove(path("out.wav"));
+    }
+}
+
 TEST_F(ShaperhostHostileUse, ASymbolicLinkIsFollowedAndKept) {
     fs::create_directories(path("real"));
     writeText(path("real/curve.csv"), "old\n");
