@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <initializer_list>
@@ -30,6 +33,14 @@ extern "C" void removePartialFilesAndEnd(int signalNumber) {
 }
 
 } // namespace
+
+int createNewFile(const std::string& path) {
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file < 0)
+        return errno;
+    close(file);
+    return 0;
+}
 
 void installInterruptCleanup() {
     struct sigaction action {};

@@ -1,4 +1,9 @@
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -24,6 +29,14 @@ extern "C" void removePartialFilesAndEnd(int signalNumber) {
 }
 
 } // namespace
+
+int createNewFile(const std::string& path) {
+    const int file = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (file < 0)
+        return errno;
+    _close(file);
+    return 0;
+}
 
 void installInterruptCleanup() {
     std::signal(SIGINT, removePartialFilesAndEnd);

@@ -53,12 +53,9 @@ std::string createStagingFile(const fs::path& folder, const std::string& stem, c
     std::random_device random;
     for (int attempt = 0;; ++attempt) {
         const fs::path name = folder / ("." + stem + "." + std::to_string(random() % 1000000u) + ".partial");
-        std::FILE* file = std::fopen(name.u8string().c_str(), "wbx");
-        if (file != nullptr) {
-            std::fclose(file);
+        const int error = createNewFile(name.u8string());
+        if (error == 0)
             return name.u8string();
-        }
-        const int error = errno;
         if (error != EEXIST || attempt == 20)
             throw failure("cannot write '" + target + "': no file can be created in the folder '" +
                           folder.u8string() + "' (" + reasonOf(error) + ")");
