@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -349,6 +350,15 @@ TEST_F(ShaperhostHostileUse, DevicesFifosAndPipesAreWrittenIntoNeverReplaced) {
     EXPECT_EQ(received.rfind("index,input_volts,output_volts,table_value\n", 0), 0u);
     EXPECT_NE(received.find("\n512,5,5,0.5\n"), std::string::npos);
     EXPECT_TRUE(fs::is_fifo(path("fifo.csv")));
+
+    // Process substitution: the shell passes a /dev/fd/N name of a pipe.
+    const std::string program = mphost::PluginLibrary::programFolder() + "shaperhost";
+    const std::string line = "bash -c \"'" + program + "' table -m 'VU Reridezizi2D' -t x --csv >(wc -c > '" +
+                             path("count.txt") + "'); wait\" > '" + path("bash.txt") + "' 2>&1";
+    EXPECT_EQ(std::system(line.c_str()), 0) << readText(path("bash.txt"));
+    for (int i = 0; i < 100 && readText(path("count.txt")).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(std::stoul("0" + readText(path("count.txt"))), received.size());
 
     // A device node of the null device, made here: written through, still a device afterwards.
     if (!makeDevice("null.wav", 1, 3)) {
