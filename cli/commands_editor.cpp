@@ -1,6 +1,7 @@
 // editor: the curve editor panel drawn by the editor itself, dragged with window messages, and the
 // text it sends routed into the processing module as a host routes one edit.
 #include <iostream>
+#include <memory>
 
 #include "cli/cli_error.h"
 #include "cli/editor_session.h"
@@ -96,9 +97,12 @@ void runEditor(Session& session, const EditorOptions& options) {
     OutputSet outputs;
     const StagedOutput* pngFile = options.png.empty() ? nullptr : &outputs.add(options.png);
     const StagedOutput* renderFile = options.render.empty() ? nullptr : &outputs.add(options.render);
-    // The input's sample rate, from its header; its samples are read while rendering.
-    const int64_t rate =
-        job.input.empty() || renderFile == nullptr ? job.sampleRate : AudioReader(job.input).sampleRate();
+    // The input is opened once, here: its sample rate places the edits; its samples are read while
+    // rendering.
+    std::unique_ptr<AudioReader> input;
+    if (renderFile != nullptr && !job.input.empty())
+        input = std::make_unique<AudioReader>(job.input);
+    const int64_t rate = input ? input->sampleRate() : job.sampleRate;
 
     EditorSession editor(session.library(), module.id, text, width, height);
     std::cout << "editor: " << module.id << " (kind 1), panel " << width << "x" << height << " pixels\n";
@@ -129,7 +133,7 @@ void runEditor(Session& session, const EditorOptions& options) {
     const int64_t firstBlock = block;
     for (const std::string& value : sent)
         job.extra.push_back({block++ * job.blockSize, pinText(value)});
-    const RenderSummary s = runRenderJob(session, job, *renderFile, std::cout);
+    const RenderSummary s = runRenderJob(session, job, *renderFile, std::cout, input.get());
     outputs.commitAll();
     if (pngFile != nullptr)
         std::cout << "wrote " << options.png << " (" << width * options.zoom << "x" << height * options.zoom

@@ -61,19 +61,23 @@ void checkRenderJob(const RenderJob& job) {
 }
 
 RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedOutput& output,
-                           std::ostream& log) {
+                           std::ostream& log, AudioReader* opened) {
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     checkRenderJob(job);
     refuseInputAsOutput(job.input, job.output);
 
     // The source: the input file, read in pieces, or the built-in signal, made in pieces.
-    std::unique_ptr<AudioReader> reader;
+    std::unique_ptr<AudioReader> ownReader;
+    AudioReader* reader = opened;
     RisingSine sine{job.sampleRate, 0, job.signalFrequency, kTestSignalEndAmplitude};
     sine.frames = static_cast<int64_t>(std::llround(kTestSignalSeconds * job.sampleRate));
     RenderSummary summary;
     summary.moduleId = module.id;
     if (!job.input.empty()) {
-        reader = std::make_unique<AudioReader>(job.input);
+        if (reader == nullptr) {
+            ownReader = std::make_unique<AudioReader>(job.input);
+            reader = ownReader.get();
+        }
         summary.channels = reader->channels();
         summary.sampleRate = reader->sampleRate();
         summary.frames = reader->frames();
@@ -114,7 +118,7 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     int64_t position = 0;
     do {
         int64_t count = std::min(piece, summary.frames - position);
-        if (reader)
+        if (reader != nullptr)
             count = reader->read(in.data(), count);
         else
             sine.fill(in.data(), position, count);

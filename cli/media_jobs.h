@@ -50,9 +50,10 @@ struct RenderSummary {
 void checkRenderJob(const RenderJob& job);
 // Checks the job, refuses its input as its output, renders block by block (the input is read and the
 // output written in pieces) into the staging file of `output`, which is left for the caller to commit.
-// Notes (e.g. a text change after the end) go to `log`.
+// Notes (e.g. a text change after the end) go to `log`. `opened` is the job's input when the caller
+// opened it already (a FIFO or pipe can be opened only once); null: opened here.
 RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedOutput& output,
-                           std::ostream& log);
+                           std::ostream& log, AudioReader* opened = nullptr);
 // Stages the job's output, renders and commits it.
 RenderSummary runRenderJob(Session& session, const RenderJob& job, std::ostream& log);
 void printLevels(std::ostream& out, const char* label, const Levels& levels);

@@ -378,14 +378,21 @@ TEST_F(ShaperhostHostileUse, AudioFromAPipeIsReadAsItComesAndATruncatedOneFails)
     ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0644), 0);
     struct Case {
         const char* source;
+        bool editor; // editor --render opens its input before rendering, for the rate
         int exitCode;
         const char* message;
     };
-    for (const Case& c : {Case{"whole.wav", 0, "6000 frames"}, Case{"cut.wav", 1, "truncated or damaged"}}) {
-        SCOPED_TRACE(c.source);
+    const Case cases[] = {
+        {"whole.wav", false, 0, "6000 frames"},
+        {"cut.wav", false, 1, "truncated or damaged"},
+        {"whole.wav", true, 0, "blocks 94,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + (c.editor ? " editor" : " render"));
         std::thread writer([&] { writeText(path("in.fifo"), readText(path(c.source))); });
         const RunResult r =
-            run({"render", "-m", "VU Reridezizi2D", "-i", path("in.fifo"), "-o", path("out.wav")});
+            c.editor ? run({"editor", "--render", path("out.wav"), "-i", path("in.fifo")})
+                     : run({"render", "-m", "VU Reridezizi2D", "-i", path("in.fifo"), "-o", path("out.wav")});
         writer.join();
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
