@@ -42,13 +42,15 @@ int createNewFile(const std::string& path) {
     return 0;
 }
 
+// SIGPIPE too: a pipe output whose reader went away ends the program as before, but not before the
+// staging file is removed.
 void installInterruptCleanup() {
     struct sigaction action {};
     action.sa_handler = removePartialFilesAndEnd;
     sigemptyset(&action.sa_mask);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         sigaddset(&action.sa_mask, signalNumber);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         // A signal ignored by whoever started the program stays ignored (e.g. under nohup).
         struct sigaction previous {};
         sigaction(signalNumber, nullptr, &previous);

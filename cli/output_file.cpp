@@ -167,6 +167,10 @@ StagedOutput& OutputSet::add(const std::string& path) {
 }
 
 void OutputSet::commitAll() {
+    for (const auto& output : outputs) {
+        if (output->writesInto())
+            output->commit();
+    }
     for (const auto& output : outputs)
         output->commit();
 }

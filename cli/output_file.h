@@ -30,6 +30,8 @@ public:
     const std::string& targetPath() const { return target; }
     // Moves or copies the staged data to the target; a failure is a failure error.
     void commit();
+    // The target is a device, FIFO or socket, written into by commit.
+    bool writesInto() const { return direct; }
 
 private:
     std::string target;
@@ -45,7 +47,8 @@ class OutputSet {
 public:
     // Stages `path`; refuses a path that names the same file as an earlier output of the set.
     StagedOutput& add(const std::string& path);
-    // Commits every output in the order they were added.
+    // Commits every output: first those written into devices and pipes, which can fail half way (a
+    // reader that goes away, a full device), then the renames, which do not once the data is complete.
     void commitAll();
 
 private:

@@ -360,6 +360,18 @@ TEST_F(ShaperhostHostileUse, DevicesFifosAndPipesAreWrittenIntoNeverReplaced) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(std::stoul("0" + readText(path("count.txt"))), received.size());
 
+    // A pipe whose reader goes away without reading: the picture (73 KB) is more than the pipe holds, so
+    // the program ends by SIGPIPE; its staging file (in TMPDIR) is removed and the other output is not
+    // committed.
+    writeText(path("keep.csv"), "KEEP");
+    const std::string closing = "TMPDIR='" + folder + "' bash -c \"'" + program +
+                                "' table -m 'VU Reridezizi2D' --plot-size 4096 --png >(true) --csv '" +
+                                path("keep.csv") + "'; echo \\$? > '" + path("status.txt") + "'\"";
+    std::system(closing.c_str());
+    EXPECT_EQ(readText(path("status.txt")), std::to_string(128 + SIGPIPE) + "\n");
+    EXPECT_EQ(readText(path("keep.csv")), "KEEP");
+    EXPECT_TRUE(partialFiles(folder).empty());
+
     // A device node of the null device, made here: written through, still a device afterwards.
     if (!makeDevice("null.wav", 1, 3)) {
         std::cout << "note: mknod refused here; the device case is left out\n";
