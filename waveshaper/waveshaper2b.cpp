@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "evaluator/evaluator.h"
 #include "factory/mp_factory.h"
 #include "factory/pin_text.h"
 
@@ -14,6 +13,7 @@ gmpi::IMpUnknown* createWaveshaper2b() {
 
 // Table position i stands for x = i x 10/512 - 5 V, exact in double precision.
 constexpr double kVoltsPerEntry = 0.01953125;
+static_assert(kTableEntries <= CompiledFormula::kMaxPoints, "the compiled formula covers the whole table");
 
 } // namespace
 
@@ -38,14 +38,13 @@ void Waveshaper2b::rebuildTable() {
             table[i] = 0.0f;
         return;
     }
-    Evaluator evaluator;
-    for (int i = 0; i < kTableEntries; ++i) {
-        const double x = i * kVoltsPerEntry - 5.0;
-        evaluator.setVariable("x", &x);
-        double result = 0.0;
-        int assigned = 0;
-        // On an error evaluate stores 0.0; the code itself is of no use here.
-        evaluator.evaluate(formula, &result, &assigned);
-        table[i] = formulaTableEntry(result);
-    }
+    double xs[kTableEntries];
+    for (int i = 0; i < kTableEntries; ++i)
+        xs[i] = i * kVoltsPerEntry - 5.0;
+    // A failing position gives 0.0, as evaluate stores on an error.
+    double values[kTableEntries];
+    compiled.compile(formula);
+    compiled.evaluate(xs, kTableEntries, values);
+    for (int i = 0; i < kTableEntries; ++i)
+        table[i] = formulaTableEntry(values[i]);
 }
