@@ -493,7 +493,7 @@ private:
     bool parseCall(std::uint16_t* value) {
         const FunctionName* function = nullptr;
         for (const FunctionName& candidate : kFunctions) {
-            if (std::strcmp(candidate.name, tokenName) == 0) {
+            if (candidate.name[0] == tokenName[0] && std::strcmp(candidate.name, tokenName) == 0) {
                 function = &candidate;
                 break;
             }
@@ -591,20 +591,34 @@ bool CompiledFormula::allocateRegisters() {
     std::uint16_t freeRegisters[kMaxNodes];
     int freeCount = 0;
     int registerCount = 0;
+    instructions = 0;
+    rootIsX = false;
+    // x is read where the caller keeps it: its node has no instruction and no register.
+    auto sourceOf = [this](std::uint16_t ref) -> Source {
+        if (ref & kConstantBit)
+            return kFromConstant;
+        return nodes[ref].op == kOpX ? kFromX : kFromRegister;
+    };
     for (int n = 0; n < nodeCount; ++n) {
         const Node& node = nodes[n];
+        if (node.op == kOpX)
+            continue;
         const bool binary = isBinary(static_cast<Op>(node.op));
-        const bool constantA = node.op == kOpX || (node.a & kConstantBit) != 0;
-        const bool constantB = !binary || (node.b & kConstantBit) != 0;
-        Instruction& in = program[n];
+        const Source sourceA = sourceOf(node.a);
+        const Source sourceB = binary ? sourceOf(node.b) : kFromConstant;
+        Instruction& in = program[instructions++];
         in.op = node.op;
-        in.constantA = constantA;
-        in.constantB = constantB;
-        in.a = constantA ? static_cast<std::uint16_t>(node.a & ~kConstantBit) : registerOf[node.a];
-        in.b = constantB ? static_cast<std::uint16_t>(node.b & ~kConstantBit) : registerOf[node.b];
-        if (!constantA && lastUse[node.a] == n)
+        in.sourceA = sourceA;
+        in.sourceB = sourceB;
+        in.a = sourceA == kFromConstant ? static_cast<std::uint16_t>(node.a & ~kConstantBit)
+               : sourceA == kFromX      ? 0
+                                        : registerOf[node.a];
+        in.b = !binary || sourceB == kFromConstant ? static_cast<std::uint16_t>(node.b & ~kConstantBit)
+               : sourceB == kFromX                 ? 0
+                                                   : registerOf[node.b];
+        if (sourceA == kFromRegister && lastUse[node.a] == n)
             freeRegisters[freeCount++] = registerOf[node.a];
-        if (!constantB && lastUse[node.b] == n && node.b != node.a)
+        if (binary && sourceB == kFromRegister && lastUse[node.b] == n && node.b != node.a)
             freeRegisters[freeCount++] = registerOf[node.b];
         const std::uint16_t target =
             freeCount > 0 ? freeRegisters[--freeCount] : static_cast<std::uint16_t>(registerCount++);
@@ -613,8 +627,8 @@ bool CompiledFormula::allocateRegisters() {
         if (lastUse[n] == n)
             freeRegisters[freeCount++] = target;
     }
-    instructions = nodeCount;
-    rootRegister = (root & kConstantBit) ? 0 : registerOf[root];
+    rootIsX = !(root & kConstantBit) && nodes[root].op == kOpX;
+    rootRegister = (root & kConstantBit) || rootIsX ? 0 : registerOf[root];
     const int perRegister = registerCount > 0 ? kRegisterDoubles / registerCount : kRegisterDoubles;
     width = perRegister < 64 ? perRegister & ~7 : 64;
     return width >= 8;
@@ -665,48 +679,49 @@ void CompiledFormula::runChunk(const double* xs, int n, double* results) {
     for (int k = 0; k < instructions; ++k) {
         const Instruction& in = program[k];
         double* d = registers + in.target * width;
-        const double* a = in.constantA ? &constants[in.a] : registers + in.a * width;
-        const double* b = in.constantB ? &constants[in.b] : registers + in.b * width;
+        const double* a = in.sourceA == kFromConstant ? &constants[in.a]
+                          : in.sourceA == kFromX      ? xs
+                                                      : registers + in.a * width;
+        const double* b = in.sourceB == kFromConstant ? &constants[in.b]
+                          : in.sourceB == kFromX      ? xs
+                                                      : registers + in.b * width;
+        const bool constantA = in.sourceA == kFromConstant;
+        const bool constantB = in.sourceB == kFromConstant;
         const Op op = static_cast<Op>(in.op);
         switch (op) {
-        case kOpX:
-            std::memcpy(d, xs, static_cast<std::size_t>(n) * sizeof(double));
-            break;
         case kOpAdd:
-            binaryLoop(d, a, in.constantA, b, in.constantB, n, [](double p, double q) { return p + q; });
+            binaryLoop(d, a, constantA, b, constantB, n, [](double p, double q) { return p + q; });
             break;
         case kOpSub:
-            binaryLoop(d, a, in.constantA, b, in.constantB, n, [](double p, double q) { return p - q; });
+            binaryLoop(d, a, constantA, b, constantB, n, [](double p, double q) { return p - q; });
             break;
         case kOpMul:
-            binaryLoop(d, a, in.constantA, b, in.constantB, n, [](double p, double q) { return p * q; });
+            binaryLoop(d, a, constantA, b, constantB, n, [](double p, double q) { return p * q; });
             break;
         case kOpDiv:
         case kOpMod:
             // A zero divisor of either sign fails the point; a NaN divisor divides.
-            if (!in.constantB) {
+            if (!constantB) {
                 for (int i = 0; i < n; ++i)
                     failed[i] |= static_cast<unsigned char>(b[i] == 0.0);
             }
             if (op == kOpDiv)
-                binaryLoop(d, a, in.constantA, b, in.constantB, n, [](double p, double q) { return p / q; });
+                binaryLoop(d, a, constantA, b, constantB, n, [](double p, double q) { return p / q; });
             else
-                binaryLoop(d, a, in.constantA, b, in.constantB, n,
+                binaryLoop(d, a, constantA, b, constantB, n,
                            [](double p, double q) { return std::fmod(p, q); });
             break;
         case kOpPow:
-            binaryLoop(d, a, in.constantA, b, in.constantB, n,
-                       [](double p, double q) { return std::pow(p, q); });
+            binaryLoop(d, a, constantA, b, constantB, n, [](double p, double q) { return std::pow(p, q); });
             break;
         case kOpHypot:
-            binaryLoop(d, a, in.constantA, b, in.constantB, n,
-                       [](double p, double q) { return std::hypot(p, q); });
+            binaryLoop(d, a, constantA, b, constantB, n, [](double p, double q) { return std::hypot(p, q); });
             break;
         case kOpMin:
-            binaryLoop(d, a, in.constantA, b, in.constantB, n, minOf);
+            binaryLoop(d, a, constantA, b, constantB, n, minOf);
             break;
         case kOpMax:
-            binaryLoop(d, a, in.constantA, b, in.constantB, n, maxOf);
+            binaryLoop(d, a, constantA, b, constantB, n, maxOf);
             break;
         case kOpNeg:
             unaryLoop(d, a, n, [](double p) { return -p; });
@@ -732,12 +747,14 @@ void CompiledFormula::runChunk(const double* xs, int n, double* results) {
         case kOpCeil:
             unaryLoop(d, a, n, [](double p) { return std::ceil(p); });
             break;
+        case kOpX: // never an instruction: x is read in place
+            break;
         default:
             unaryLoop(d, a, n, kLibraryFunctions[op - kOpSin]);
             break;
         }
     }
-    const double* value = registers + rootRegister * width;
+    const double* value = rootIsX ? xs : registers + rootRegister * width;
     if (checksDivisors) {
         for (int i = 0; i < n; ++i)
             results[i] = failed[i] ? 0.0 : value[i];

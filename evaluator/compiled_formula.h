@@ -53,12 +53,13 @@ private:
     };
     struct Instruction {
         std::uint8_t op;
-        std::uint8_t constantA; // a names a constant, else a register
-        std::uint8_t constantB;
+        std::uint8_t sourceA; // a Source: what a names
+        std::uint8_t sourceB;
         std::uint16_t target;
         std::uint16_t a;
         std::uint16_t b;
     };
+    enum Source : std::uint8_t { kFromRegister, kFromConstant, kFromX };
     struct HashSlot {
         std::uint64_t key;
         std::uint32_t stamp; // equal to hashStamp when the slot is taken in this compile
@@ -88,6 +89,7 @@ private:
     Instruction program[kMaxNodes];
     int instructions = 0;
     std::uint16_t rootRegister = 0;
+    bool rootIsX = false;
     int width = 0; // points per block: each register holds this many values
 
     alignas(64) double registers[kRegisterDoubles];

@@ -15,6 +15,19 @@ gmpi::IMpUnknown* createWaveshaper2b() {
 constexpr double kVoltsPerEntry = 0.01953125;
 static_assert(kTableEntries <= CompiledFormula::kMaxPoints, "the compiled formula covers the whole table");
 
+struct Positions {
+    double x[kTableEntries];
+};
+
+constexpr Positions makePositions() {
+    Positions p{};
+    for (int i = 0; i < kTableEntries; ++i)
+        p.x[i] = i * kVoltsPerEntry - 5.0; // exact: no rounding at compile time or at run time
+    return p;
+}
+
+constexpr Positions kPositions = makePositions();
+
 } // namespace
 
 static const ModuleRegistration registration(L"VU Reridezizi2D", 0, &createWaveshaper2b);
@@ -38,13 +51,10 @@ void Waveshaper2b::rebuildTable() {
             table[i] = 0.0f;
         return;
     }
-    double xs[kTableEntries];
-    for (int i = 0; i < kTableEntries; ++i)
-        xs[i] = i * kVoltsPerEntry - 5.0;
     // A failing position gives 0.0, as evaluate stores on an error.
     double values[kTableEntries];
     compiled.compile(formula);
-    compiled.evaluate(xs, kTableEntries, values);
+    compiled.evaluate(kPositions.x, kTableEntries, values);
     for (int i = 0; i < kTableEntries; ++i)
         table[i] = formulaTableEntry(values[i]);
 }

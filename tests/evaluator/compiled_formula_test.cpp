@@ -2,7 +2,7 @@
 // table rebuild (and the table entries made from them) must be those of a fresh Evaluator given each
 // x in turn, bit for bit.
 //
-// The generated run takes FORMULA_DIFF_COUNT formulas (default 3000) from seed FORMULA_DIFF_SEED
+// The generated run takes FORMULA_DIFF_COUNT formulas (default 2000) from seed FORMULA_DIFF_SEED
 // (default 1); e.g. FORMULA_DIFF_COUNT=3000000 for a long run in a Release build.
 #include <gtest/gtest.h>
 
@@ -172,7 +172,7 @@ TEST(CompiledFormula, LimitsMatchTheEvaluator) {
     for (int i = 0; i < 99; ++i)
         nested = "sin(" + nested + ")";
     EXPECT_EQ(difference(compiled, nested, kGrid.x, kPoints), "");
-    EXPECT_EQ(compiled.instructionCount(), 100);
+    EXPECT_EQ(compiled.instructionCount(), 99); // one per sin: x is read in place
 
     // The deepest nesting the length allows keeps many values waiting at once.
     std::string deep = "x";
@@ -189,7 +189,7 @@ TEST(CompiledFormula, LimitsMatchTheEvaluator) {
 }
 
 TEST(CompiledFormula, GeneratedFormulasMatchTheEvaluator) {
-    const long long count = environmentNumber("FORMULA_DIFF_COUNT", 3000);
+    const long long count = environmentNumber("FORMULA_DIFF_COUNT", 2000);
     const long long seed = environmentNumber("FORMULA_DIFF_SEED", 1);
     formulagen::Generator generator(static_cast<std::uint64_t>(seed));
     std::mt19937_64 rng(static_cast<std::uint64_t>(seed) * 7919u);
