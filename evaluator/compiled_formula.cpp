@@ -236,8 +236,8 @@ char lowerAscii(char c) {
     return kChars.lower[static_cast<unsigned char>(c)];
 }
 
-std::uint64_t hashIndex(std::uint64_t key, std::uint64_t kind) {
-    return ((key ^ (kind << 56)) * 0x9E3779B97F4A7C15ull) >> 52; // 12 bits: kHashSlots
+std::uint64_t hashIndex(std::uint64_t key, std::uint64_t kind, int bits) {
+    return ((key ^ (kind << 56)) * 0x9E3779B97F4A7C15ull) >> (64 - bits);
 }
 
 } // namespace
@@ -382,7 +382,7 @@ private:
     }
 
     HashSlot* find(std::uint64_t key, std::uint64_t kind) {
-        std::uint64_t i = hashIndex(key, kind);
+        std::uint64_t i = hashIndex(key, kind, kHashBits);
         while (true) {
             HashSlot* slot = &f.hash[i];
             if (slot->stamp != f.hashStamp || (slot->key == key && slot->kind == kind))

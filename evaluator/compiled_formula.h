@@ -41,8 +41,12 @@ public:
 private:
     static constexpr int kMaxNodes = 512;
     static constexpr int kMaxConstants = 1024;
-    static constexpr int kHashSlots = 4096;
-    static constexpr int kRegisterDoubles = 8192;
+    // Every node and constant takes one slot, so the table is never more than three quarters full.
+    static constexpr int kHashBits = 11;
+    static constexpr int kHashSlots = 1 << kHashBits;
+    static_assert(kMaxNodes + kMaxConstants <= kHashSlots * 3 / 4, "the hash table always has free slots");
+    // Registers of `width` points each; up to 64 registers are 64 points wide.
+    static constexpr int kRegisterDoubles = 4096;
     // Operand references: an instruction's index, or a constant's index with this bit set.
     static constexpr std::uint16_t kConstantBit = 0x8000;
 

@@ -5,10 +5,13 @@
 // the toolchain allows.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
+#include "evaluator/compiled_formula.h"
 #include "evaluator/evaluator.h"
 #include "support/alloc_counter.h"
 #include "throw_counter.h"
@@ -97,6 +100,44 @@ TEST(EvaluateAllocates, NothingForOverlongTextsTokensOrFullRecords) {
     EXPECT_EQ(tokenTooLong, kErrorTooLong);
     EXPECT_EQ(nameTooLong, kErrorTooLong);
     EXPECT_EQ(full, kErrorTooManyVariables);
+}
+
+// The module's rebuild path: the compiled formula reads each formula and evaluates the 513 positions
+// without allocating, in each of its modes (compiled, failing everywhere, handed to an evaluator).
+TEST(CompiledFormulaAllocates, NothingToCompileOrEvaluate) {
+    std::vector<std::string> formulas;
+    for (const Formula& f : kFormulas)
+        formulas.emplace_back(f.text);
+    std::string cubic = "x";
+    while (cubic.size() + 11 <= 496)
+        cubic += "+0.01*x*x*x";
+    std::string nested = "x";
+    for (int i = 0; i < 99; ++i)
+        nested = "sin(" + nested + ")";
+    std::string records;
+    for (int i = 0; i < 60; ++i)
+        records += (i > 0 ? "+(v" : "(v") + std::to_string(i) + "=x)";
+    formulas.insert(formulas.end(),
+                    {cubic, nested, records, std::string(600, '1'), "2+" + std::string(40, '1')});
+    auto compiled = std::make_unique<CompiledFormula>();
+    double xs[513];
+    double values[513];
+    for (int i = 0; i < 513; ++i)
+        xs[i] = i * 0.01953125 - 5.0;
+    int modes[3] = {};
+    const long throwsBefore = throwcount::thrown();
+    for (const std::string& formula : formulas) {
+        alloc::startCounting();
+        compiled->compile(formula.c_str());
+        compiled->evaluate(xs, 513, values);
+        const alloc::Counts counts = alloc::stopCounting();
+        EXPECT_EQ(counts.allocations, 0) << formula;
+        ++modes[compiled->mode()];
+    }
+    EXPECT_EQ(throwcount::thrown() - throwsBefore, 0);
+    EXPECT_GT(modes[CompiledFormula::kProgram], 0);
+    EXPECT_GT(modes[CompiledFormula::kFailsEverywhere], 0);
+    EXPECT_GT(modes[CompiledFormula::kPointByPoint], 0);
 }
 
 // The counters themselves work: a throw and an allocation made here are seen.
