@@ -49,12 +49,12 @@ inline double floorTanh() {
     return sum;
 }
 inline double floorPolynomial120() {
-    // x^2 .. x^8, one pow call each per position (x^3 and x^2 appear twice but are computed once)
+    // x^2 .. x^8, one pow call each per position (x^3 and x^2 appear twice but are computed once),
+    // one exponent at a time over all positions
     double sum = 0.0;
-    for (int i = 0; i < kTableEntries; ++i) {
-        const double x = positionX(i);
-        for (int e = 2; e <= 8; ++e)
-            sum += std::pow(x, static_cast<double>(e));
+    for (int e = 2; e <= 8; ++e) {
+        for (int i = 0; i < kTableEntries; ++i)
+            sum += std::pow(positionX(i), static_cast<double>(e));
     }
     return sum;
 }

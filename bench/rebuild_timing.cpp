@@ -1,7 +1,6 @@
 // The formula rebuilds timed without Google Benchmark, for the Windows builds run under Wine (no
-// Windows build of the framework or of muparser is at hand). Each figure is the least of several
-// rounds of wall-clock time per rebuild, each round at least 0.1 s long: on a shared machine the
-// least is the round least disturbed. Run natively beside it for figures measured the same way.
+// Windows build of the framework or of muparser is at hand). Each figure is the least wall-clock
+// time of one rebuild over many. Run natively beside it for figures measured the same way.
 #include <chrono>
 #include <cstdio>
 
@@ -20,22 +19,18 @@ using namespace rebuildbench;
 
 volatile double sink;
 
-// Least time per call in microseconds over `rounds` rounds.
-template <typename F> double leastMicroseconds(F call, int rounds = 5) {
+// Least time of one call in microseconds, over the calls of 0.3 s (at least 5): on a shared machine
+// the least is the call that nothing else interrupted.
+template <typename F> double leastMicroseconds(F call) {
     using Clock = std::chrono::steady_clock;
     double least = 1e300;
-    for (int r = 0; r < rounds; ++r) {
-        long calls = 0;
+    const Clock::time_point begin = Clock::now();
+    for (long calls = 0; calls < 5 || Clock::now() - begin < std::chrono::milliseconds(300); ++calls) {
         const Clock::time_point start = Clock::now();
-        std::chrono::duration<double> elapsed{};
-        do {
-            call();
-            ++calls;
-            elapsed = Clock::now() - start;
-        } while (elapsed.count() < 0.1);
-        const double perCall = elapsed.count() * 1e6 / static_cast<double>(calls);
-        if (perCall < least)
-            least = perCall;
+        call();
+        const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        if (us < least)
+            least = us;
     }
     return least;
 }
@@ -72,20 +67,18 @@ int main() {
             compiled.evaluate(xs, kTableEntries, values);
             sink = values[kTableEntries - 1];
         });
-        const double evaluatorTime = leastMicroseconds(
-            [&] {
-                Evaluator evaluator;
-                double sum = 0.0;
-                for (int i = 0; i < kTableEntries; ++i) {
-                    evaluator.setVariable("x", &xs[i]);
-                    double result = 0.0;
-                    int assigned = 0;
-                    evaluator.evaluate(formula.text.c_str(), &result, &assigned);
-                    sum += result;
-                }
-                sink = sum;
-            },
-            3);
+        const double evaluatorTime = leastMicroseconds([&] {
+            Evaluator evaluator;
+            double sum = 0.0;
+            for (int i = 0; i < kTableEntries; ++i) {
+                evaluator.setVariable("x", &xs[i]);
+                double result = 0.0;
+                int assigned = 0;
+                evaluator.evaluate(formula.text.c_str(), &result, &assigned);
+                sum += result;
+            }
+            sink = sum;
+        });
         const double floorTime = leastMicroseconds([&] { sink = formula.floor(); });
         std::printf("%-14s %12.2f %12.2f %12.2f %12.2f\n", formula.label, moduleTime, compiledTime,
                     evaluatorTime, floorTime);
