@@ -168,14 +168,22 @@ bool sameResults() {
 }
 #endif
 
-BENCHMARK(BM_ModuleRebuild)->DenseRange(0, kAll - 1);
-BENCHMARK(BM_Compiled513)->DenseRange(0, kAll - 1);
-BENCHMARK(BM_Evaluator513)->DenseRange(0, kAll - 1);
-BENCHMARK(BM_LibraryCallsFloor)->DenseRange(0, kComparable - 1);
+// Formula by formula, so that the figures compared with each other are measured close together in
+// time: on a shared machine the load drifts over a run.
+void registerBenchmarks() {
+    for (int f = 0; f < kAll; ++f) {
+        benchmark::RegisterBenchmark("BM_ModuleRebuild", BM_ModuleRebuild)->Arg(f);
+        benchmark::RegisterBenchmark("BM_Compiled513", BM_Compiled513)->Arg(f);
+        benchmark::RegisterBenchmark("BM_Evaluator513", BM_Evaluator513)->Arg(f);
+        if (f >= kComparable)
+            continue;
+        benchmark::RegisterBenchmark("BM_LibraryCallsFloor", BM_LibraryCallsFloor)->Arg(f);
 #if MP_HAVE_MUPARSER
-BENCHMARK(BM_MuparserParseOnce513)->DenseRange(0, kComparable - 1);
-BENCHMARK(BM_MuparserNewParser513)->DenseRange(0, kComparable - 1);
+        benchmark::RegisterBenchmark("BM_MuparserParseOnce513", BM_MuparserParseOnce513)->Arg(f);
+        benchmark::RegisterBenchmark("BM_MuparserNewParser513", BM_MuparserNewParser513)->Arg(f);
 #endif
+    }
+}
 
 } // namespace
 
@@ -184,6 +192,7 @@ int main(int argc, char** argv) {
     if (!sameResults())
         return 1;
 #endif
+    registerBenchmarks();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
