@@ -248,7 +248,9 @@ std::uint64_t hashIndex(std::uint64_t key, std::uint64_t kind, int bits) {
 // there on the meaning depends on what earlier points left behind).
 class CompiledFormula::Parser {
 public:
-    enum Outcome { kCompiled, kFailed, kStateful };
+    // kFailed: every evaluation fails whatever x is. kUseEvaluator: an assignment is reached, or the
+    // program would not fit its storage.
+    enum Outcome { kCompiled, kFailed, kUseEvaluator };
 
     Parser(CompiledFormula& owner, const char* text) : f(owner), pos(text) {}
 
@@ -343,7 +345,7 @@ private:
             return true;
         }
         if (f.constantCount == kMaxConstants)
-            return fail(kStateful); // too large to compile: the evaluator does it
+            return fail(kUseEvaluator); // too large to compile: the evaluator does it
         f.constants[f.constantCount] = value;
         *out = static_cast<std::uint16_t>(kConstantBit | f.constantCount++);
         take(slot, bits, kKindConstant, *out);
@@ -372,7 +374,7 @@ private:
             return true;
         }
         if (f.nodeCount == kMaxNodes)
-            return fail(kStateful);
+            return fail(kUseEvaluator);
         if ((op == kOpDiv || op == kOpMod) && !isConstant(b))
             f.checksDivisors = true;
         f.nodes[f.nodeCount] = Node{op, a, b};
@@ -399,7 +401,7 @@ private:
 
     bool parseAssignment(std::uint16_t* value) {
         if (tokenType == kTokenIdentifier && *pos == '=')
-            return fail(kStateful);
+            return fail(kUseEvaluator);
         return parseSum(value);
     }
 
@@ -559,7 +561,7 @@ void CompiledFormula::compile(const char* formula) noexcept {
     case Parser::kFailed:
         programMode = kFailsEverywhere;
         return;
-    case Parser::kStateful:
+    case Parser::kUseEvaluator:
         programMode = kPointByPoint;
         return;
     case Parser::kCompiled:
