@@ -1,7 +1,8 @@
 // The whole block loop as a host drives it (processBlock through the raw operation table of the
-// curve-points module, 64-sample blocks) with 0, 1 and 8 events per block and asleep; and the table
-// rebuild of the curve-points module for the default curve text and a dragged one. The formula
-// module's rebuilds are timed beside a general-purpose parser in rebuild_bench.
+// curve-points module, 64-sample blocks) with 0, 1 and 8 events per block and asleep; blocks of 0 and
+// 1 sample without events, for the fixed cost of a call; and the table rebuild of the curve-points
+// module for the default curve text and a dragged one. The formula module's rebuilds are timed beside
+// a general-purpose parser in rebuild_bench.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -83,6 +84,23 @@ void BM_BlockLoop(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kBlock);
 }
 
+// Argument: samples per block, with no events: the fixed cost of one call through the table, the cut
+// into stretches and the sleep bookkeeping, beside at most one sample of shaping.
+void BM_BlockLoopShort(benchmark::State& state) {
+    const auto frames = static_cast<int32_t>(state.range(0));
+    Module module(true);
+    if (module.plugin == nullptr) {
+        state.SkipWithError("the curve-points module is not registered");
+        return;
+    }
+    for (auto _ : state) {
+        raw::plugin::processBlock(module.plugin, frames, nullptr);
+        benchmark::DoNotOptimize(module.output.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * frames);
+}
+
 // No pin streams: every block asks the host for sleep at once and processes nothing (a host that
 // honours the request would not call at all).
 void BM_BlockLoopSleeping(benchmark::State& state) {
@@ -124,6 +142,7 @@ void BM_CurveRebuild(benchmark::State& state) {
 }
 
 BENCHMARK(BM_BlockLoop)->ArgName("events")->Arg(0)->Arg(1)->Arg(8);
+BENCHMARK(BM_BlockLoopShort)->ArgName("frames")->Arg(0)->Arg(1);
 BENCHMARK(BM_BlockLoopSleeping);
 BENCHMARK(BM_CurveRebuild)->Arg(0)->Arg(1);
 

@@ -60,7 +60,8 @@ int32_t MpPluginBase::assignPinBuffer(int32_t pinId, float* buffer) {
 }
 
 int32_t MpPluginBase::primaryProcessBlock(int32_t sampleFrames, const gmpi::HostEvent* events) {
-    return static_cast<gmpi::IMpPlugin2*>(this)->processBlock(sampleFrames, events);
+    // Straight to the IMpPlugin2 face's block loop: its processBlock is final and only forwards there.
+    return plugin2ProcessBlock(sampleFrames, events);
 }
 
 int32_t MpPluginBase::primaryDeliverMessage(int32_t a, int32_t b, int32_t c) {

@@ -15,6 +15,10 @@
 // replace it where they apply, the low end (sign bit of b set) last, since it takes precedence. The
 // ends get a zero fraction, so an infinite p never meets a zero difference (no invalid-operation flag
 // that the plain steps would not raise).
+//
+// The samples left over after the last whole vector go through the portable form one by one. Copying
+// them into a local vector instead costs more than the samples: the full-width load of the copy waits
+// for the narrow stores that filled it, which dominated a host block of one sample.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -93,14 +97,9 @@ void shapeBlockSse2(const float* table, const float* in, float* out, int32_t cou
         shapeChunkSse2(table, in + n, out + n, chunk);
         n += chunk;
     }
-    if (n < count) {
-        // The last one to three samples through a local block: nothing outside the buffers is read.
-        alignas(16) float block[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        const std::size_t rest = static_cast<std::size_t>(count - n) * sizeof(float);
-        std::memcpy(block, in + n, rest);
-        shapeChunkSse2(table, block, block, 4);
-        std::memcpy(out + n, block, rest);
-    }
+    // The last one to three samples one by one: nothing outside the buffers is read.
+    if (n < count)
+        shapeBlockPortable(table, in + n, out + n, count - n);
 }
 
 // ---- AVX2 ----
@@ -148,13 +147,13 @@ MP_TARGET_AVX2 void shapeBlockAvx2(const float* table, const float* in, float* o
         shapeChunkAvx2(table, in + n, out + n, chunk);
         n += chunk;
     }
-    if (n < count) {
-        alignas(32) float block[8] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        const std::size_t rest = static_cast<std::size_t>(count - n) * sizeof(float);
-        std::memcpy(block, in + n, rest);
-        shapeChunkAvx2(table, block, block, 8);
-        std::memcpy(out + n, block, rest);
+    // The last one to seven samples: four with SSE2, then one by one.
+    if (count - n >= 4) {
+        shapeChunkSse2(table, in + n, out + n, 4);
+        n += 4;
     }
+    if (n < count)
+        shapeBlockPortable(table, in + n, out + n, count - n);
 }
 
 // ---- choice ----
