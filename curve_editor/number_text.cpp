@@ -11,7 +11,7 @@
 namespace {
 
 // Unsigned big integer, little-endian 32-bit limbs, no leading zero limbs (zero is empty). The limbs
-// live in the object, so reading a number allocates nothing even on the audio thread. The capacity
+// live in the object, so reading a number allocates nothing even on the processing thread. The capacity
 // covers every value the conversions below form: a correctly rounded read needs under 4000 bits
 // (801 significant digits, decimal exponents within the double range, 128 bits of scaling), an exact
 // expansion of a double under 2700.

@@ -14,7 +14,7 @@ public:
     waveshaperGui();
     ~waveshaperGui() override = default;
 
-    // Each dimension limited to 15..100 pixels, as the base does.
+    // [editor thread] Each dimension limited to 15..100 pixels, as the base does.
     int32_t MP_CALL measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) override;
 
     int32_t handlePaint(platform::DeviceContext dc) override;

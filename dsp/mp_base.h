@@ -1,5 +1,7 @@
 // The processing module base: the plugin faces a host talks to, reference counting, the pin map and the
 // block loop that cuts each block at event timestamps and lets a module sleep while nothing streams.
+// Threads and references: the legend of factory/plugin_interfaces.h; everything a module does after
+// open runs on the processing thread.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@ class MpPinBase;
 // its own; the other operations (queryInterface, addRef, release, open, assignPinBuffer) stay shared.
 class MpPluginFace : public gmpi::IMpPlugin {
 public:
+    // [processing thread] and [any thread]: the contracts of IMpPlugin.
     int32_t MP_CALL processBlock(int32_t sampleFrames, const gmpi::HostEvent* events) final {
         return primaryProcessBlock(sampleFrames, events);
     }
@@ -29,6 +32,7 @@ protected:
 
 class MpPlugin2Face : public gmpi::IMpPlugin2 {
 public:
+    // [processing thread] and [any thread]: the contracts of IMpPlugin2.
     int32_t MP_CALL processBlock(int32_t sampleFrames, const gmpi::HostEvent* events) final {
         return plugin2ProcessBlock(sampleFrames, events);
     }
@@ -49,12 +53,18 @@ public:
     MpPluginBase(const MpPluginBase&) = delete;
     MpPluginBase& operator=(const MpPluginBase&) = delete;
 
-    // IMpPlugin2 first, then IMpPlugin and IMpUnknown on the primary face.
+    // [any thread] IMpPlugin2 first, then IMpPlugin and IMpUnknown on the primary face; each answer
+    // adds a reference for the caller.
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
+    // [any thread] One count for all three faces.
     int32_t MP_CALL addRef() override;
-    // Deletes the module through its virtual destructor when the count reaches 0.
+    // [any thread] Deletes the module through its virtual destructor when the count reaches 0; the
+    // destructor releases the processing host.
     int32_t MP_CALL release() override;
-    // [before open] Asks host for IMpProcessingHost and keeps it; returns that query's result.
+    // [any thread, before open] Asks host for IMpProcessingHost and keeps that reference until the
+    // module is deleted; returns that query's result. host itself is borrowed. A second call
+    // overwrites the first host without releasing it, since a host hands itself over only once; null
+    // forgets the host and fails.
     int32_t MP_CALL attachHost(gmpi::IMpUnknown* host) override;
     // [processing thread] Nothing to prepare in the base.
     int32_t MP_CALL open() override;
@@ -64,15 +74,15 @@ public:
     virtual ~MpPluginBase();
     virtual void onMessage(int32_t a, int32_t b, int32_t c);
     virtual void dispatchMessage(int32_t a, int32_t b, int32_t c);
-    // [audio thread] After the pin values of one timestamp have been taken.
+    // [processing thread] After the pin values of one timestamp have been taken.
     virtual void onPinsUpdated();
-    // [audio thread] A pin's streaming state changed.
+    // [processing thread] A pin's streaming state changed.
     virtual void adjustStreamingCount(bool isStreaming) = 0;
-    // [audio thread] The start event: every output pin reports its initial state.
+    // [processing thread] The start event: every output pin reports its initial state.
     virtual void onStart();
 
-    gmpi::IMpProcessingHost* host = nullptr;
-    std::map<int32_t, MpPinBase*> pins; // not owned: the pins are members of the module
+    gmpi::IMpProcessingHost* host = nullptr; // one reference, released by the destructor
+    std::map<int32_t, MpPinBase*> pins;      // not owned: the pins are members of the module
     int32_t blockPosition = 0;
     int32_t sleepCountdown = 0;
     int32_t streamingCount = 0;
@@ -115,14 +125,14 @@ public:
         registerPin(id, pin, static_cast<PinHandler>(handler));
     }
 
-    // [audio thread] Runs moduleProcess while a countdown lasts, then asks the host for sleep.
+    // [processing thread] Runs moduleProcess while a countdown lasts, then asks the host for sleep.
     void sleepAwareProcess(int32_t bufferOffset, int32_t sampleFrames);
 
     ProcessFunction activeProcess;
     ProcessFunction moduleProcess;
 
 protected:
-    // [audio thread] The block loop: stretches between event timestamps go to activeProcess, events
+    // [processing thread] The block loop: stretches between event timestamps go to activeProcess, events
     // of one timestamp go to their pins in three passes. Allocates nothing; every stretch lies within
     // 0..sampleFrames, whatever timestamps the host sends.
     int32_t plugin2ProcessBlock(int32_t sampleFrames, const gmpi::HostEvent* events) override;

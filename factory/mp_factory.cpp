@@ -69,7 +69,7 @@ int32_t MpFactory::createInstance(const wchar_t* id, int32_t kind, gmpi::IMpUnkn
             return gmpi::kResultUnsupported;
         gmpi::IMpUnknown* module = create();
         *object = module;
-        // When attachHost throws, *object keeps the new module: the caller owns its reference.
+        // When attachHost throws, *object keeps the new module (see IMpFactory::createInstance).
         if (auto* legacy = dynamic_cast<IoldSchoolInitialisation*>(module))
             legacy->attachHost(host);
         return gmpi::kResultOk;

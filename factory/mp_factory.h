@@ -1,4 +1,6 @@
-// The library's one factory: a registry from (kind, identifier) to a create function.
+// The library's one factory: a registry from (kind, identifier) to a create function. Threads and the
+// reference rule for what the factory hands out: the legend and the operations in
+// factory/plugin_interfaces.h.
 #pragma once
 
 #include <map>
@@ -11,14 +13,18 @@ public:
     // Returns a new module object with one reference, which belongs to the caller.
     using CreateFunction = gmpi::IMpUnknown* (*)();
 
-    // The singleton; created with an empty registry on first use.
+    // [load time, then any thread] The singleton; created with an empty registry on first use, deleted
+    // at unload. Reached by MP_GetFactory, which stores it in its out-parameter like a reference,
+    // though releasing it changes nothing.
     static MpFactory* instance();
 
     // [load time] Adds (kind, id) -> create unless the key is present; the first registration wins.
     int32_t registerModule(const wchar_t* id, int32_t kind, CreateFunction create);
 
+    // [any thread] IMpFactory2, IMpFactory and IMpUnknown, all answered with the factory itself.
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
-    // The factory lives until unload: both counts are fixed at 1.
+    // [any thread] The factory lives until unload: both counts are fixed at 1, so a host may release
+    // the factory any number of times, or never.
     int32_t MP_CALL addRef() override { return 1; }
     int32_t MP_CALL release() override { return 1; }
     int32_t MP_CALL createInstance(const wchar_t* id, int32_t kind, gmpi::IMpUnknown* host,

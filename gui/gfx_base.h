@@ -1,5 +1,6 @@
 // The editor's native child window: the host sizes, places, opens and closes it through
-// IMpGraphicsWinGdi; its messages reach the editor's paint and mouse handlers.
+// IMpGraphicsWinGdi; its messages reach the editor's paint and mouse handlers. Threads and references:
+// the legend of factory/plugin_interfaces.h; the window's messages arrive on the editor thread.
 #pragma once
 
 #include <cstdint>
@@ -17,12 +18,16 @@ namespace gmpi {
 
 class IMpGraphicsWinGdi : public IMpUnknown {
 public:
-    // Reports the size the editor wants for a proposed size.
+    // [editor thread] Writes the size the editor wants for a proposed size into the caller's record.
     virtual int32_t MP_CALL measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) = 0;
-    // Stores the window's place; an open window is neither moved nor resized.
+    // [editor thread] Stores the window's place; an open window is neither moved nor resized.
     virtual int32_t MP_CALL arrange(int32_t top, int32_t bottom, int32_t left, int32_t right) = 0;
-    // Creates the editor's child window of parent at the stored place.
+    // [editor thread] Creates the editor's child window of parent (the host's window, borrowed) at the
+    // stored place and stores its handle in *window. The window belongs to the editor: closeWindow or
+    // the editor's last release destroys it; when the host destroys it (or its parent) first, the
+    // editor forgets it. A second call while the window is open stores the same window.
     virtual int32_t MP_CALL openWindow(platform::WindowHandle parent, platform::WindowHandle* window) = 0;
+    // [editor thread] Destroys the editor's window, if one is open.
     virtual int32_t MP_CALL closeWindow() = 0;
 };
 
@@ -42,11 +47,16 @@ public:
 
     MpGuiWindowsGfxBase() = default;
 
-    // IMpGraphicsWinGdi first, then the editor interface's rule.
+    // [any thread] IMpGraphicsWinGdi first, then the editor interface's rule; each answer adds a
+    // reference for the caller.
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
+    // [any thread] One count for every face of the editor.
     int32_t MP_CALL addRef() override { return ++refCount; }
+    // [editor thread when a window is open, else any thread] Deletes the editor at 0, closing its
+    // window first.
     int32_t MP_CALL release() override;
-    // Asks for IEditorHost, then IWindowHost.
+    // [any thread, inside createInstance] Asks for IEditorHost, then IWindowHost, and keeps both,
+    // unreleased, for the editor's lifetime.
     int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
 
     // Each value clamped into 15..100.
@@ -71,8 +81,9 @@ public:
     virtual int32_t handleMouseMove(int32_t flags, int32_t x, int32_t y);
     virtual int32_t handleTimer();
 
-    // The one window procedure of the class: routes a message to the editor stored in the window's
-    // user data, or to default processing while there is none.
+    // [editor thread] The one window procedure of the class: routes a message to the editor stored in
+    // the window's user data, or to default processing while there is none. The user data holds no
+    // reference: the editor clears it before the window outlives it.
     static platform::LResult MP_CALL sharedWindowProc(platform::WindowHandle window, uint32_t message,
                                                       platform::WParam wParam, platform::LParam lParam);
 
@@ -88,7 +99,7 @@ public:
     int32_t referenceCount() const { return refCount; }
 
     platform::WindowHandle windowHandle = nullptr;
-    gmpi::IWindowHost* windowHost = nullptr;
+    gmpi::IWindowHost* windowHost = nullptr; // the host's, held without a reference
     MpWindowRect windowRect{0, 0, 0, 0};
 
 private:
@@ -97,8 +108,9 @@ private:
 
 class DvGuiWindowsGfxBase : public MpGuiWindowsGfxBase {
 public:
-    // Asks for IEditorHost, IWindowHost, then IStyleHost.
+    // [any thread, inside createInstance] Asks for IEditorHost, IWindowHost, then IStyleHost, and keeps
+    // all three, unreleased, for the editor's lifetime.
     int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
 
-    gmpi::IStyleHost* styleHost = nullptr;
+    gmpi::IStyleHost* styleHost = nullptr; // the host's, held without a reference
 };

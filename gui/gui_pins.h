@@ -1,5 +1,6 @@
 // Editor-side pins: the values an editor receives from the host and sends back, and the change
-// callbacks that tell the editor a pin has changed.
+// callbacks that tell the editor a pin has changed. Everything here runs on the editor thread (the
+// legend of factory/plugin_interfaces.h).
 #pragma once
 
 #include <algorithm>
@@ -13,10 +14,11 @@
 
 class GuiPinOwner;
 
-// A change callback owned by a pin.
+// A change callback owned by a pin, which deletes it with itself.
 class IGuiPinCallbackImpl {
 public:
     virtual ~IGuiPinCallbackImpl() = default;
+    // [editor thread] Runs inside setPin, notifyPin or initialize, before they return.
     virtual void invoke(int32_t voice) = 0;
 };
 
@@ -86,7 +88,7 @@ template <> struct GuiPinValueBytes<PinText> {
 // Keeps an editor's pins (without owning them) and the host service through which values go out.
 class GuiPinOwner {
 public:
-    // Hands the host the new value of a pin.
+    // [editor thread] Hands the host the new value of a pin; data stays the pin's.
     virtual int32_t sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) = 0;
 
     // Gives the pin its index and owner and enters it; an index already taken keeps its first pin.
@@ -99,7 +101,8 @@ public:
     int32_t notifyPin(int32_t pinIndex, int32_t voice);
 
     std::map<int32_t, MpGuiPinBase*> pins;
-    // The host's editor service (IEditorHost or IEditorHost2, as the base asked for), null until attached.
+    // The host's editor service (IEditorHost or IEditorHost2, as the base asked for), null until
+    // attached; held without a reference, never released.
     void* host = nullptr;
 
 protected:

@@ -1,4 +1,7 @@
-// The editor interfaces of both generations and their base classes.
+// The editor interfaces of both generations and their base classes. Threads and references: the
+// legend of factory/plugin_interfaces.h; every operation here runs on the editor thread, except
+// queryInterface, addRef, release and attachHost, which run wherever the host creates and releases
+// the editor.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +15,14 @@ namespace gmpi {
 // First-generation editor: receives its host through IoldSchoolInitialisation.
 class IMpUserInterface : public IMpUnknown {
 public:
+    // [editor thread] Called once after the host is attached.
     virtual int32_t MP_CALL initialize() = 0;
-    // Stores a pin value; the editor reacts only to the notifyPin that follows.
+    // [editor thread] Stores a pin value, copied from data (the host's, valid during the call only);
+    // the editor reacts only to the notifyPin that follows.
     virtual int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) = 0;
+    // [editor thread] Runs the pin's change callback.
     virtual int32_t MP_CALL notifyPin(int32_t pinIndex, int32_t voice) = 0;
+    // [editor thread] The reserved entries hold places in the table; the editor does nothing in them.
     virtual int32_t MP_CALL reservedA(int32_t a, int32_t b, int32_t c) = 0;
     virtual int32_t MP_CALL reservedB() = 0;
     virtual int32_t MP_CALL reservedC(int32_t a) = 0;
@@ -24,10 +31,15 @@ public:
 // Second-generation editor: receives its host through its own attachHost.
 class IMpUserInterface2 : public IMpUnknown {
 public:
+    // [any thread, before initialize] Asks host (borrowed) for IEditorHost2 and keeps that pointer for
+    // the editor's lifetime without releasing it.
     virtual int32_t MP_CALL attachHost(IMpUnknown* host) = 0;
+    // [editor thread] Called once after the host is attached.
     virtual int32_t MP_CALL initialize() = 0;
-    // Stores a pin value and notifies the editor when it changed.
+    // [editor thread] Stores a pin value, copied from data (the host's, valid during the call only), and
+    // notifies the editor when it changed.
     virtual int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) = 0;
+    // [editor thread] The reserved entries hold places in the table; the editor answers kResultFailed.
     virtual int32_t MP_CALL reservedA(int32_t a, int32_t b, int32_t c) = 0;
     virtual int32_t MP_CALL reservedB(int32_t a, int32_t b, int32_t c) = 0;
     virtual int32_t MP_CALL reservedC(int32_t a) = 0;
@@ -51,7 +63,8 @@ public:
     MpGuiBase_base(const MpGuiBase_base&) = delete;
     MpGuiBase_base& operator=(const MpGuiBase_base&) = delete;
 
-    // Answers IMpUserInterface, then IMpUnknown, with the object itself.
+    // [any thread] Answers IMpUserInterface, then IMpUnknown, with the object itself and a reference added
+    // for the caller.
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
     int32_t MP_CALL initialize() override { return gmpi::kResultOk; }
     int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) override;
@@ -61,10 +74,11 @@ public:
     int32_t MP_CALL reservedC(int32_t) override { return gmpi::kResultOk; }
     virtual ~MpGuiBase_base() = default;
 
-    // Asks for IEditorHost; raises kHostInterfacesNotSupported when it is missing.
+    // [any thread, inside createInstance] Asks for IEditorHost and keeps it, unreleased, for the
+    // editor's lifetime; raises kHostInterfacesNotSupported when it is missing.
     int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
 
-    // Passes the value to the host's IEditorHost unchanged.
+    // [editor thread] Passes the value to the host's IEditorHost unchanged.
     int32_t sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) override;
 };
 
@@ -77,11 +91,14 @@ public:
     MpGuiBase2(const MpGuiBase2&) = delete;
     MpGuiBase2& operator=(const MpGuiBase2&) = delete;
 
-    // Answers IMpUserInterface2, then IMpUnknown, with the object itself.
+    // [any thread] Answers IMpUserInterface2, then IMpUnknown, with the object itself and a reference added
+    // for the caller.
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
-    // Asks for IEditorHost2: kResultOk when present, kResultUnsupported otherwise; raises nothing.
+    // [any thread, before initialize] Asks for IEditorHost2 and keeps it, unreleased, for the editor's
+    // lifetime: kResultOk when present, kResultUnsupported otherwise; raises nothing.
     int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
-    // The default pass: every pin whose value is the default is notified, in ascending index.
+    // [editor thread] The default pass: every pin whose value is the default is notified, in ascending
+    // index.
     int32_t MP_CALL initialize() override;
     int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) override;
     int32_t MP_CALL reservedA(int32_t, int32_t, int32_t) override { return gmpi::kResultFailed; }
@@ -90,6 +107,6 @@ public:
     int32_t MP_CALL reservedD(int32_t, int32_t, int32_t) override { return gmpi::kResultFailed; }
     virtual ~MpGuiBase2() = default;
 
-    // Passes the value to the host's IEditorHost2 unchanged.
+    // [editor thread] Passes the value to the host's IEditorHost2 unchanged.
     int32_t sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) override;
 };

@@ -1,6 +1,9 @@
 // A stand-in for the host application's editor side: the three services an editor asks for, plus
 // the second-generation editor host. Each can be withheld to exercise an editor's failure path.
-#pragma once
+//
+// Threads and references: the contracts of gui/editor_host.h (legend in factory/plugin_interfaces.h).
+// Tests and tools call the editor and receive its calls on one thread, which plays the editor thread.
+// The count is only kept: the object belongs to whoever constructed it and release never deletes it.
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,5 @@
-// Loads the module library the way a host does and finds its entry point.
+// Loads the module library the way a host does and finds its entry point. The library stays loaded
+// while the PluginLibrary object lives: every object obtained from it must be released before.
 #pragma once
 
 #include <cstdint>

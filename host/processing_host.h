@@ -1,6 +1,11 @@
 // A stand-in for the host application's processing side: the services a processing module calls
 // back, with a log of every call so tests and tools can see what a host would see.
-#pragma once
+//
+// Threads and references: the contracts of dsp/processing_host.h (legend in
+// factory/plugin_interfaces.h). Tests and tools drive a module and its stand-in from one thread, which
+// plays the processing thread; nothing here is guarded. The stand-in's count is only kept, so a test
+// can see what a module took and gave back: the object belongs to whoever constructed it and release
+// never deletes it. Shared-memory blocks belong to the pool and outlive the modules that use them.
 
 #include <cstdint>
 #include <map>

@@ -1,6 +1,7 @@
 // Calls into the library's objects the way a host written in C does: through the table of function
 // pointers at the start of each object, by slot number, with the object as first argument. Nothing
-// here uses the library's own class declarations.
+// here uses the library's own class declarations. Each call has the thread and reference contract of
+// the operation in its slot: factory/plugin_interfaces.h, gui/mp_gui_base.h and gui/gfx_base.h.
 #pragma once
 
 #include <cstdint>

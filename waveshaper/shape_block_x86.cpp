@@ -179,7 +179,7 @@ bool detectAvx2() {
 #endif
 }
 
-// Decided while the library loads, so the audio thread never tests the processor or waits for a guard.
+// Decided while the library loads, so the processing thread never tests the processor or waits for a guard.
 const bool useAvx2 = detectAvx2();
 
 } // namespace

@@ -28,17 +28,17 @@ public:
     // [processing thread] Obtains the table block named after the instance handle and installs
     // shapeSamples. Fails only without a host.
     int32_t MP_CALL open() override;
-    // [audio thread] A new text rebuilds the table; the output's streaming state follows the input's.
+    // [processing thread] A new text rebuilds the table; the output's streaming state follows the input's.
     void onPinsUpdated() override;
-    // [audio thread] Writes table entries 0 to 512 from textPin's value, or nothing when the text
+    // [processing thread] Writes table entries 0 to 512 from textPin's value, or nothing when the text
     // cannot be used. Called only from onPinsUpdated, after open.
     virtual void rebuildTable() = 0;
 
-    // [audio thread] The process function: each input sample shaped by linear interpolation in the
+    // [processing thread] The process function: each input sample shaped by linear interpolation in the
     // table. Any input, NaN and infinities included, yields a table value or an interpolation between
     // neighbours. Writes silence without a table and nothing without both buffers.
     void shapeSamples(int32_t bufferOffset, int32_t sampleFrames);
-    // [audio thread] With a static input, declares the output static again, so that the constant
+    // [processing thread] With a static input, declares the output static again, so that the constant
     // output of the new table is produced for one more host block before the module may sleep.
     void refreshStaticOutput();
 

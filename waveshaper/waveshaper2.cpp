@@ -69,7 +69,7 @@ void fillCurveTable(float* table, const CurvePoint* read, int count) {
 void Waveshaper2::rebuildTable() {
     if (table == nullptr)
         return;
-    // The pin's own value is read in place: no copy in the audio thread.
+    // The pin's own value is read in place: no copy on the processing thread.
     const PinText& text = textPin.value.empty() ? kDefaultCurveText : textPin.value;
     CurvePoint points[kCurvePointCount];
     bool incomplete = false;

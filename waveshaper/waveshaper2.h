@@ -6,7 +6,7 @@
 
 class Waveshaper2 : public Waveshaper {
 public:
-    // [audio thread] Reads up to 11 points and fills all 513 entries. A text whose points end
+    // [processing thread] Reads up to 11 points and fills all 513 entries. A text whose points end
     // without ")" leaves the table as it was; an empty text gives the default (identity) curve.
     void rebuildTable() override;
 };

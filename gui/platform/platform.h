@@ -18,6 +18,8 @@ using CursorHandle = void*;
 using WParam = uintptr_t;
 using LParam = intptr_t;
 using LResult = intptr_t;
+// [editor thread] Called by the window system with the messages of a window of the class, on the
+// thread that created the window (factory/plugin_interfaces.h names it).
 using WindowProcedure = LResult(MP_CALL*)(WindowHandle window, uint32_t message, WParam wParam,
                                           LParam lParam);
 
