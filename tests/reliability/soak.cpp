@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "host/event_list.h"
-#include "support/alloc_counter.h"
 #include "reliability/rig.h"
+#include "support/alloc_counter.h"
 
 namespace {
 
