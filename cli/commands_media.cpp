@@ -614,6 +614,7 @@ void addRenderCommand(CLI::App& app, Session& session) {
         ->capture_default_str();
     command->add_option("--normalize", options->normalize, "scale the output to this peak in dBFS (e.g. -1)");
     command->add_option("--mix", job.stage.mix, "dry/wet: 0 the input only, 1 the module's output only")
+        ->check(numberRange(0.0, 1.0))
         ->capture_default_str();
     command->add_flag("--dc-block", job.stage.dcBlock,
                       "remove DC from the output (first-order high-pass at 5 Hz)");
