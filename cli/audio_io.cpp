@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -179,6 +180,35 @@ int64_t AudioReader::read(float* samples, int64_t count) {
     return got;
 }
 
+std::string outputPathIn(const std::string& folder, const std::string& input) {
+    return (fs::u8path(folder) / fs::u8path(input).filename()).u8string();
+}
+
+SampleFormat defaultOutputFormat(const std::string& inputPath, const std::string& outputPath,
+                                 std::string* reason) {
+    int subtype = SF_FORMAT_FLOAT;
+    if (!inputPath.empty()) {
+        SF_INFO info{};
+        SNDFILE* sound = sf_open(inputPath.c_str(), SFM_READ, &info);
+        if (sound != nullptr) {
+            subtype = info.format & SF_FORMAT_SUBMASK;
+            sf_close(sound);
+        }
+    }
+    const bool integerInput = subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8 ||
+                              subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24;
+    if (integerInput) {
+        *reason = "24-bit PCM for an integer input of at most 24 bits";
+        return SampleFormat::Pcm24;
+    }
+    if (containerFor(outputPath) == SF_FORMAT_FLAC) {
+        *reason = "24-bit PCM, the most FLAC holds";
+        return SampleFormat::Pcm24;
+    }
+    *reason = inputPath.empty() ? "float for the built-in signal" : "float, as the input";
+    return SampleFormat::Float;
+}
+
 AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format)
     : target(output.targetPath()) {
     checkOutputPath(target, format);
@@ -194,6 +224,8 @@ AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRat
         throw failure("cannot write '" + target + "': the audio file cannot be created");
     // Integer formats: values beyond full scale clip instead of wrapping around.
     sf_command(static_cast<SNDFILE*>(file), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    bits = format == SampleFormat::Pcm16 ? 16 : format == SampleFormat::Pcm24 ? 24 : 0;
+    clippedCounts.assign(static_cast<std::size_t>(std::max(channels, 1)), 0);
 }
 
 AudioWriter::~AudioWriter() {
@@ -202,7 +234,29 @@ AudioWriter::~AudioWriter() {
 }
 
 void AudioWriter::write(const float* samples, int64_t frames) {
-    if (sf_writef_float(static_cast<SNDFILE*>(file), samples, frames) != frames)
+    if (bits == 0) {
+        if (sf_writef_float(static_cast<SNDFILE*>(file), samples, frames) != frames)
+            throw failure("cannot write '" + target + "': writing the audio data failed (is the disk full?)");
+        return;
+    }
+    // Rounded here: libsndfile's clipping conversion rounds toward minus infinity, half a step low on
+    // average. Integers go to libsndfile as 32-bit values, which it cuts to the file's width exactly.
+    // NaN becomes 0 and infinities full scale, both counted as clipped.
+    const double scale = std::ldexp(1.0, bits - 1);
+    const int64_t unit = int64_t{1} << (32 - bits);
+    const std::size_t channels = clippedCounts.size();
+    const std::size_t count = static_cast<std::size_t>(frames) * channels;
+    integers.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = samples[i];
+        double step = std::isnan(x) ? 0.0 : std::nearbyint(x * scale);
+        if (!(step >= -scale && step <= scale - 1.0) || std::isnan(x)) {
+            ++clippedCounts[i % channels];
+            step = std::isnan(x) ? 0.0 : step < 0.0 ? -scale : scale - 1.0;
+        }
+        integers[i] = static_cast<int>(static_cast<int64_t>(step) * unit);
+    }
+    if (sf_writef_int(static_cast<SNDFILE*>(file), integers.data(), frames) != frames)
         throw failure("cannot write '" + target + "': writing the audio data failed (is the disk full?)");
 }
 
@@ -225,10 +279,12 @@ AudioBuffer readAudioFile(const std::string& path) {
     return audio;
 }
 
-void writeAudioFile(const StagedOutput& output, const AudioBuffer& audio, SampleFormat format) {
+std::vector<int64_t> writeAudioFile(const StagedOutput& output, const AudioBuffer& audio,
+                                    SampleFormat format) {
     AudioWriter writer(output, audio.channels, audio.sampleRate, format);
     writer.write(audio.samples.data(), audio.frames());
     writer.close();
+    return writer.clipped();
 }
 
 void writeAudioFile(const std::string& path, const AudioBuffer& audio, SampleFormat format) {

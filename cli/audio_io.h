@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/output_file.h"
 #include "cli/render_engine.h"
@@ -53,20 +54,37 @@ public:
     AudioWriter(const AudioWriter&) = delete;
     AudioWriter& operator=(const AudioWriter&) = delete;
 
+    // Float samples go as they are; for integer formats each sample is rounded to the nearest step (full
+    // scale 2^(bits-1) steps) and clipped to the format's range, and clipped samples are counted.
     void write(const float* samples, int64_t frames);
+    // Per channel, the samples clipped so far (all 0 for float).
+    const std::vector<int64_t>& clipped() const { return clippedCounts; }
     // Finishes the file (header sizes); a failure error when that fails. The output is not committed.
     void close();
 
 private:
     std::string target;
     void* file = nullptr;
+    int bits = 0; // 0 for float
+    std::vector<int64_t> clippedCounts;
+    std::vector<int> integers;
 };
+
+// The output format when none is asked for: 24-bit PCM for a 16- or 24-bit input (room for what the
+// module adds) and for FLAC, which holds no float; float otherwise. `reason` says why, for summaries.
+SampleFormat defaultOutputFormat(const std::string& inputPath, const std::string& outputPath,
+                                 std::string* reason);
+
+// The output for `input` in `folder`: the input's file name there.
+std::string outputPathIn(const std::string& folder, const std::string& input);
 
 // Reads a whole (short) file; failures as for AudioReader.
 AudioBuffer readAudioFile(const std::string& path);
 
 // Writes audio to the staging file of `output`, or stages, writes and commits `path`.
-void writeAudioFile(const StagedOutput& output, const AudioBuffer& audio, SampleFormat format);
+// Returns per channel the samples clipped (see AudioWriter::write).
+std::vector<int64_t> writeAudioFile(const StagedOutput& output, const AudioBuffer& audio,
+                                    SampleFormat format);
 void writeAudioFile(const std::string& path, const AudioBuffer& audio, SampleFormat format);
 
 } // namespace shaperhost

@@ -2,8 +2,10 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/charts.h"
 #include "cli/cli_error.h"
 #include "cli/commands.h"
+#include "cli/json_reports.h"
 #include "cli/output_file.h"
 #include "cli/plots.h"
 #include "cli/render_engine.h"
@@ -19,7 +21,31 @@ std::string padded(const std::string& text, std::size_t width) {
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
-void runList(Session& session) {
+void runListJson(Session& session) {
+    const ModuleCatalog& catalog = session.catalog();
+    const ModuleLibrary& library = session.library();
+    int32_t version = 0;
+    Json doc;
+    doc["command"] = "list";
+    doc["library"] = library.path();
+    doc["sdk_information"] = library.sdkInformation(&version);
+    doc["sdk_version"] = version;
+    doc["description_file"] = catalog.path;
+    doc["modules"] = Json::array();
+    int unconfirmed = 0;
+    for (const ModuleDescription& m : catalog.modules) {
+        const int32_t result = library.confirm(m.id, m.kind);
+        unconfirmed += result != gmpi::kResultOk;
+        doc["modules"].push_back(moduleJson(m, result == gmpi::kResultOk, result));
+    }
+    printJson(doc);
+    if (unconfirmed > 0)
+        throw failure(std::to_string(unconfirmed) + " described module(s) are not created by the library");
+}
+
+void runList(Session& session, bool json) {
+    if (json)
+        return runListJson(session);
     const ModuleCatalog& catalog = session.catalog();
     const ModuleLibrary& library = session.library();
     int32_t version = 0;
@@ -59,9 +85,10 @@ void runList(Session& session) {
 struct TableOptions {
     std::string module;
     TextOptions text;
-    std::string csv = "-";
+    std::string csv; // empty: standard output when nothing else is asked for
     std::string png;
     int plotSize = 512;
+    bool json = false;
 };
 
 std::string tableCsv(const std::vector<float>& table) {
@@ -77,8 +104,13 @@ std::string tableCsv(const std::vector<float>& table) {
 void runTable(Session& session, const TableOptions& options) {
     const ModuleDescription& module = session.catalog().processingModule(options.module);
     const std::string text = moduleText(options.text.text, options.text.file, module.defaultText());
-    if (!options.png.empty() && !pngAvailable())
+    if (!options.png.empty() && !chartsAvailable())
         throw usageError("--png: this build writes no PNG files");
+    // CSV goes to standard output when asked with "-", or when neither a picture nor JSON is asked for.
+    const bool csvToOutput =
+        options.csv == "-" || (options.csv.empty() && options.png.empty() && !options.json);
+    if (options.json && options.csv == "-")
+        throw usageError("--json and --csv - both want standard output: give --csv a file name");
     const std::vector<float> table = readModuleTable(session.library(), module.id, pinText(text));
     if (table.size() != static_cast<std::size_t>(kTableEntries))
         throw failure("the module obtained no table from the host");
@@ -91,21 +123,27 @@ void runTable(Session& session, const TableOptions& options) {
 
     // Both files are produced before either is committed, so a failure leaves both as they were.
     OutputSet outputs;
-    const StagedOutput* csvFile = options.csv == "-" ? nullptr : &outputs.add(options.csv);
+    const bool csvToFile = !options.csv.empty() && options.csv != "-";
+    const StagedOutput* csvFile = csvToFile ? &outputs.add(options.csv) : nullptr;
     const StagedOutput* pngFile = options.png.empty() ? nullptr : &outputs.add(options.png);
     const std::string csv = tableCsv(table);
     if (csvFile != nullptr)
         writeTextFile(*csvFile, csv);
     if (pngFile != nullptr)
-        writePng(*pngFile, transferPlot(table, options.plotSize));
+        writeTransferChart(*pngFile, {"Transfer curve: " + module.name, module.id + ", text: " + text, table},
+                           options.plotSize);
     outputs.commitAll();
 
-    if (csvFile == nullptr)
+    // Notes about files written go to standard error when standard output carries data.
+    std::ostream& notes = (csvToOutput || options.json) ? std::cerr : std::cout;
+    if (csvToOutput)
         std::cout << csv;
-    else
-        std::cout << "wrote " << options.csv << " (" << kTableEntries << " table entries)\n";
+    if (csvFile != nullptr)
+        notes << "wrote " << options.csv << " (" << kTableEntries << " table entries)\n";
     if (pngFile != nullptr)
-        std::cout << "wrote " << options.png << " (transfer curve, -5 V..+5 V in, grid every volt)\n";
+        notes << "wrote " << options.png << " (transfer curve, -5 V..+5 V in, grid every volt)\n";
+    if (options.json)
+        printJson(tableJson(module.id, text, table));
 }
 
 } // namespace
@@ -114,7 +152,9 @@ void addListCommand(CLI::App& app, Session& session) {
     CLI::App* command =
         app.add_subcommand("list", "List the modules the library offers, as its description file "
                                    "gives them, each confirmed with createInstance2");
-    command->callback([&session] { runList(session); });
+    auto json = std::make_shared<bool>(false);
+    command->add_flag("--json", *json, "one JSON document on standard output instead of the text");
+    command->callback([&session, json] { runList(session, *json); });
 }
 
 void addTableCommand(CLI::App& app, Session& session) {
@@ -123,13 +163,15 @@ void addTableCommand(CLI::App& app, Session& session) {
         "table",
         "Write a waveshaper's 513 table entries (-5 V..+5 V in) as CSV, read from the shared memory block "
         "the host gave it" +
-            std::string(pngAvailable() ? ", and its transfer curve as PNG" : ""));
+            std::string(chartsAvailable() ? ", and its transfer curve as PNG" : ""));
     command->add_option("-m,--module", options->module, "module identifier or name")->required();
     options->text.addTo(*command, "curve points or formula");
-    command->add_option("--csv", options->csv, "CSV file to write, - for standard output")
-        ->check(fileName())
-        ->capture_default_str();
-    if (pngAvailable()) {
+    command
+        ->add_option("--csv", options->csv,
+                     "CSV file to write, - for standard output (the default when nothing else is asked for)")
+        ->check(fileName());
+    command->add_flag("--json", options->json, "the table as one JSON document on standard output");
+    if (chartsAvailable()) {
         command->add_option("--png", options->png, "PNG file for the transfer curve")->check(fileName());
         command->add_option("--plot-size", options->plotSize, "plot width and height in pixels")
             ->check(CLI::Range(64, 4096))

@@ -7,6 +7,7 @@
 #include "cli/cli_error.h"
 #include "cli/editor_session.h"
 #include "cli/media_jobs.h"
+#include "cli/oversampler.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +28,17 @@ struct DemoPiece {
     const char* text;
 };
 
-void runDemo(Session& session, const std::string& folder) {
+struct DemoOptions {
+    std::string folder = "demo-output";
+    int oversample = 8;
+    std::string quality = "vhq";
+};
+
+void runDemo(Session& session, const DemoOptions& options) {
+    const std::string& folder = options.folder;
+    if (!isOversampleFactor(options.oversample))
+        throw usageError("--oversample must be 1, 2, 4, 8 or 16");
+    const ResamplerQuality quality = resamplerQualityNamed(options.quality);
     std::error_code error;
     fs::create_directories(fs::u8path(folder), error);
     if (error || !fs::is_directory(fs::u8path(folder)))
@@ -58,10 +69,13 @@ void runDemo(Session& session, const std::string& folder) {
         f.job.module = piece.module;
         f.job.text = piece.text;
         f.job.output = base + piece.label + ".wav";
+        f.job.oversample = options.oversample;
+        f.job.quality = quality;
         f.curvePng = base + piece.label + "-curve.png";
         f.analyze.module = piece.module;
         f.analyze.text = piece.text;
         f.analyze.png = base + piece.label + "-spectrum.png";
+        f.analyze.quality = quality;
         f.sound = &outputs.add(f.job.output);
         f.curve = &outputs.add(f.curvePng);
         f.spectrum = &outputs.add(f.analyze.png);
@@ -76,14 +90,23 @@ void runDemo(Session& session, const std::string& folder) {
 
     std::ostringstream summary;
     summary << "demo: both waveshapers on the built-in test signal (220 Hz sine rising from 0 to 5 V over "
-            << kTestSignalSeconds << " s), written to " << folder << "\n";
+            << kTestSignalSeconds << " s" << oversampleNote(options.oversample, quality) << "), written to "
+            << folder << "\n";
     for (std::size_t i = 0; i < files.size(); ++i) {
         const DemoPiece& piece = pieces[i];
         const PieceFiles& f = files[i];
         std::ostringstream notes;
         const RenderSummary s = runRenderJob(session, f.job, *f.sound, notes);
         const std::vector<float> table = writeTransferPng(session, s.moduleId, piece.text, *f.curve, 512);
-        const AnalyzeSummary a = runAnalyzeJob(session, f.analyze, f.spectrum);
+        // The same sine analysed without and with oversampling, drawn side by side.
+        const AnalyzeSummary plain = runAnalyzeJob(session, f.analyze, nullptr);
+        AnalyzeJob oversampled = f.analyze;
+        oversampled.oversample = options.oversample == 1 ? 8 : options.oversample;
+        const AnalyzeSummary a = runAnalyzeJob(session, oversampled, nullptr);
+        writeSpectrumChart(*f.spectrum,
+                           spectrumChart(session.catalog().processingModule(piece.module), f.analyze, plain,
+                                         {spectrumPanel(f.analyze, plain), spectrumPanel(oversampled, a)}),
+                           900, 540);
 
         summary << "\n" << piece.label << ": " << s.moduleId << " with " << piece.text << "\n";
         printLevels(summary, "input ", s.inputLevels);
@@ -92,7 +115,9 @@ void runDemo(Session& session, const std::string& folder) {
                 << " V out, +5 V gives " << formatFixed(static_cast<double>(table[512]) * 10.0, 4) << " V\n"
                 << "  5 V sine at " << formatFixed(a.frequency, 1) << " Hz: THD "
                 << formatFixed(a.analysis.thdPercent, 2) << " %, DC " << formatFixed(a.analysis.dcVolts, 4)
-                << " V\n"
+                << " V, aliasing " << formatFixed(plain.analysis.aliasToSignalDb, 1)
+                << " dB without oversampling, " << formatFixed(a.analysis.aliasToSignalDb, 1) << " dB at "
+                << oversampled.oversample << "x\n"
                 << "  module sleep requests " << s.report.sleepRequests << "\n"
                 << "  wrote " << f.job.output << ", " << f.curvePng << ", " << f.analyze.png << "\n";
     }
@@ -109,13 +134,16 @@ void runDemo(Session& session, const std::string& folder) {
 } // namespace
 
 void addDemoCommand(CLI::App& app, Session& session) {
-    auto folder = std::make_shared<std::string>("demo-output");
+    auto options = std::make_shared<DemoOptions>();
     CLI::App* command = app.add_subcommand(
         "demo",
         "Both waveshapers on the built-in test signal with a soft-clip curve and a wavefolder formula: WAVs, "
-        "transfer curves, spectra and the editor panel, with a summary");
-    command->add_option("-o,--out", *folder, "output folder")->check(fileName())->capture_default_str();
-    command->callback([&session, folder] { runDemo(session, *folder); });
+        "transfer curves, spectra without and with oversampling and the editor panel, with a summary");
+    command->add_option("-o,--out", options->folder, "output folder")
+        ->check(fileName())
+        ->capture_default_str();
+    addOversampleOptions(*command, options->oversample, options->quality);
+    command->callback([&session, options] { runDemo(session, *options); });
 }
 
 } // namespace shaperhost

@@ -1,12 +1,15 @@
 // render and analyze: audio through a waveshaper module, to a file or to a harmonic analysis.
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
 #include "cli/cli_error.h"
+#include "cli/json_reports.h"
 #include "cli/media_jobs.h"
 #include "cli/output_file.h"
-#include "cli/plots.h"
+#include "cli/oversampler.h"
 #include "cli/terminal.h"
 #include "cli/text_notes.h"
 
@@ -43,7 +46,37 @@ private:
     int shown = -1;
 };
 
+// Samples rendered past the analysed stretch.
+constexpr int kAnalysisMargin = 4096;
+
+// "1386 (channel 1), 0 (channel 2)"
+std::string perChannel(const std::vector<int64_t>& counts) {
+    std::string text;
+    for (std::size_t c = 0; c < counts.size(); ++c)
+        text += (c > 0 ? ", " : "") + std::to_string(counts[c]) + " (channel " + std::to_string(c + 1) + ")";
+    return text;
+}
+
+int64_t total(const std::vector<int64_t>& counts) {
+    int64_t sum = 0;
+    for (int64_t n : counts)
+        sum += n;
+    return sum;
+}
+
 } // namespace
+
+std::string sampleFormatName(SampleFormat format) {
+    switch (format) {
+    case SampleFormat::Pcm16:
+        return "pcm16";
+    case SampleFormat::Pcm24:
+        return "pcm24";
+    case SampleFormat::Float:
+        break;
+    }
+    return "float";
+}
 
 void printLevels(std::ostream& out, const char* label, const Levels& levels) {
     out << "  " << label << "  peak " << formatFixed(levels.peak, 6) << " ("
@@ -57,6 +90,10 @@ void checkRenderJob(const RenderJob& job) {
         throw usageError("--block-size must be 1 to 65536");
     if (!std::isfinite(job.gain))
         throw usageError("--gain must be a finite number");
+    if (!isOversampleFactor(job.oversample))
+        throw usageError("--oversample must be 1, 2, 4, 8 or 16");
+    if (!(job.stage.mix >= 0.0 && job.stage.mix <= 1.0))
+        throw usageError("--mix must lie between 0 (dry) and 1 (wet)");
     checkOutputPath(job.output, job.format);
 }
 
@@ -87,10 +124,26 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
         summary.frames = sine.frames;
     }
 
+    const std::vector<AutomationPoint> automation =
+        job.automation.empty() ? std::vector<AutomationPoint>() : readAutomationFile(job.automation);
+    const auto started = std::chrono::steady_clock::now();
+    summary.inputBeyondTable.assign(static_cast<std::size_t>(summary.channels), 0);
+
     RenderSettings settings;
     settings.moduleId = module.id;
     settings.text = pinText(job.text);
     settings.blockSize = job.blockSize;
+    settings.oversample = job.oversample;
+    settings.quality = job.quality;
+    for (const AutomationPoint& point : automation) {
+        const int64_t sample = automationSample(point, summary.sampleRate, summary.frames);
+        if (sample >= summary.frames) {
+            log << "note: the automation's text change at sample " << sample
+                << " lies after the end of the audio\n";
+            continue;
+        }
+        settings.changes.push_back({sample, pinText(point.text)});
+    }
     for (const TimedText& timed : job.timed) {
         // Compared before any conversion: a time far past the end must not wrap the sample number.
         const double at = timed.seconds * summary.sampleRate;
@@ -105,8 +158,42 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     for (const TextChange& change : job.extra)
         settings.changes.push_back(change);
 
-    StreamRenderer renderer(session.library(), settings, summary.channels);
     AudioWriter writer(output, summary.channels, summary.sampleRate, job.format);
+    TpdfDither dither(16);
+    const bool dithered = job.format == SampleFormat::Pcm16 && job.dither;
+    summary.dithered = dithered;
+    if (job.oversample > 1 || job.stage.normalize) {
+        // The resamplers and the normalisation work on the whole signal (at the file's rate).
+        AudioBuffer input;
+        if (reader) {
+            input.channels = summary.channels;
+            input.sampleRate = summary.sampleRate;
+            input.samples.resize(static_cast<std::size_t>(summary.frames * summary.channels));
+            summary.frames = reader->read(input.samples.data(), summary.frames);
+            input.samples.resize(static_cast<std::size_t>(summary.frames * summary.channels));
+        } else {
+            input =
+                risingSine(job.sampleRate, kTestSignalSeconds, job.signalFrequency, kTestSignalEndAmplitude);
+        }
+        applyGain(input, job.gain);
+        countBeyondTable(input.samples.data(), input.samples.size(), summary.inputBeyondTable);
+        AudioBuffer rendered;
+        summary.report = renderAtRate(session.library(), settings, input, rendered);
+        applyOutputStage(input, rendered, job.stage);
+        summary.inputLevels = measureLevels(input);
+        summary.outputLevels = measureLevels(rendered);
+        if (dithered)
+            dither.apply(rendered.samples.data(), rendered.samples.size());
+        writer.write(rendered.samples.data(), rendered.frames());
+        writer.close();
+        summary.clipped = writer.clipped();
+        summary.renderSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return summary;
+    }
+
+    StreamRenderer renderer(session.library(), settings, summary.channels);
+    OutputProcessor processor(job.stage, summary.channels, summary.sampleRate);
     // Pieces of whole blocks of about 8192 frames.
     const int64_t piece = ((8191 + static_cast<int64_t>(job.blockSize)) / job.blockSize) * job.blockSize;
     std::vector<float> in(static_cast<std::size_t>(piece * summary.channels));
@@ -127,9 +214,13 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
             for (std::size_t i = 0; i < samples; ++i)
                 in[i] *= job.gain;
         }
+        countBeyondTable(in.data(), samples, summary.inputBeyondTable);
         renderer.process(in.data(), out.data(), count);
+        processor.process(in.data(), out.data(), count);
         inputMeter.add(in.data(), samples);
         outputMeter.add(out.data(), samples);
+        if (dithered)
+            dither.apply(out.data(), samples);
         writer.write(out.data(), count);
         position += count;
         progress.update(position, summary.frames);
@@ -141,6 +232,8 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     summary.report = renderer.report();
     summary.inputLevels = inputMeter.levels();
     summary.outputLevels = outputMeter.levels();
+    summary.clipped = writer.clipped();
+    summary.renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return summary;
 }
 
@@ -159,14 +252,96 @@ struct RenderCommandOptions {
     RenderJob job;
     TextOptions text;
     std::vector<std::string> timed;
-    std::string format = "float";
+    std::vector<std::string> inputs;
+    std::string outDir;
+    std::string format; // empty: chosen from the input and the output's container
+    std::string quality = "vhq";
+    std::string gain = "1";
+    std::string outputGain = "1";
+    std::string normalize; // peak in dBFS, empty for none
+    bool noDither = false;
+    bool json = false;
 };
+
+Json renderJson(const RenderJob& job, const RenderSummary& s) {
+    const double seconds = static_cast<double>(s.frames) / s.sampleRate;
+    Json doc;
+    doc["command"] = "render";
+    doc["module"] = s.moduleId;
+    doc["text"] = job.text;
+    doc["input"] = job.input.empty() ? Json(nullptr) : Json(job.input);
+    doc["output"] = job.output;
+    doc["format"] = sampleFormatName(job.format);
+    doc["format_reason"] = job.formatReason.empty() ? Json(nullptr) : Json(job.formatReason);
+    doc["dithered"] = s.dithered;
+    doc["channels"] = s.channels;
+    doc["sample_rate"] = s.sampleRate;
+    doc["frames"] = s.frames;
+    doc["seconds"] = seconds;
+    doc["block_size"] = job.blockSize;
+    doc["oversample"] = job.oversample;
+    doc["resampler_quality"] = job.quality == ResamplerQuality::High ? "hq" : "vhq";
+    doc["input_levels"] = levelsJson(s.inputLevels.peak, s.inputLevels.rms);
+    doc["output_levels"] = levelsJson(s.outputLevels.peak, s.outputLevels.rms);
+    doc["blocks"] = s.report.blocks;
+    doc["text_events"] = s.report.textEvents;
+    doc["sleep_requests"] = s.report.sleepRequests;
+    doc["input_beyond_5v"] = s.inputBeyondTable;
+    doc["clipped_samples"] = job.format == SampleFormat::Float ? Json(nullptr) : Json(s.clipped);
+    doc["mix"] = job.stage.mix;
+    doc["dc_block"] = job.stage.dcBlock;
+    Json timing;
+    timing["render_seconds"] = s.renderSeconds;
+    timing["seconds_per_audio_second"] = seconds > 0.0 ? Json(s.renderSeconds / seconds) : Json(nullptr);
+    doc["timing"] = timing;
+    return doc;
+}
+
+void printRenderSummary(const RenderJob& job, const RenderSummary& s) {
+    const int64_t frames = s.frames;
+    std::cout << "render: " << s.moduleId << ", " << (job.input.empty() ? "built-in test signal" : job.input)
+              << ", " << s.channels << " channel(s), " << s.sampleRate << " Hz, " << frames << " frames ("
+              << formatFixed(static_cast<double>(frames) / s.sampleRate, 3) << " s), block size "
+              << job.blockSize << oversampleNote(job.oversample, job.quality) << "\n";
+    printLevels(std::cout, "input ", s.inputLevels);
+    printLevels(std::cout, "output", s.outputLevels);
+    std::cout << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
+              << ", module sleep requests " << s.report.sleepRequests << "\n";
+    if (total(s.inputBeyondTable) > 0)
+        std::cout << "  input beyond +-5 V, where the curve holds its end values: "
+                  << perChannel(s.inputBeyondTable) << " samples of " << frames << "\n";
+    if (job.format != SampleFormat::Float)
+        std::cout << "  clipped in the file (beyond full scale): " << perChannel(s.clipped) << " samples\n";
+    std::cout << "wrote " << job.output << " (" << sampleFormatName(job.format)
+              << (job.formatReason.empty() ? "" : ": " + job.formatReason)
+              << (s.dithered ? ", TPDF dither" : "") << ")\n";
+}
 
 void runRender(Session& session, RenderCommandOptions& options) {
     RenderJob& job = options.job;
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
-    job.format = sampleFormatNamed(options.format);
+    job.quality = resamplerQualityNamed(options.quality);
+    const double gain = parseGain(options.gain, "--gain");
+    if (!(std::fabs(gain) <= kMaxGain))
+        throw usageError("--gain must lie within +-" + formatDouble(kMaxGain) + " (120 dB)");
+    job.gain = static_cast<float>(gain);
+    job.stage.gain = parseGain(options.outputGain, "--output-gain");
+    if (!(std::fabs(job.stage.gain) <= kMaxGain))
+        throw usageError("--output-gain must lie within +-" + formatDouble(kMaxGain) + " (120 dB)");
+    if (!options.normalize.empty()) {
+        if (options.outputGain != "1")
+            throw usageError("--normalize and --output-gain both set the output level: give one");
+        const double peak =
+            parseGain(options.normalize.find_first_of("dD") == std::string::npos ? options.normalize + "dB"
+                                                                                 : options.normalize,
+                      "--normalize");
+        if (!(peak > 0.0) || peak > 1.0)
+            throw usageError("--normalize takes a peak level in dBFS at or below 0, e.g. -1");
+        job.stage.normalize = true;
+        job.stage.normalizePeak = peak;
+    }
+    job.dither = !options.noDither;
     for (const std::string& value : options.timed)
         job.timed.push_back(parseTimedText(value));
     printTextNotes(std::cerr, module.id, job.text);
@@ -174,23 +349,108 @@ void runRender(Session& session, RenderCommandOptions& options) {
         printTextNotes(std::cerr, module.id, timed.text,
                        "the text at " + formatDouble(timed.seconds) + " s: ");
 
-    const RenderSummary s = runRenderJob(session, job, std::cout);
-    const int64_t frames = s.frames;
-    std::cout << "render: " << s.moduleId << ", " << (job.input.empty() ? "built-in test signal" : job.input)
-              << ", " << s.channels << " channel(s), " << s.sampleRate << " Hz, " << frames << " frames ("
-              << formatFixed(static_cast<double>(frames) / s.sampleRate, 3) << " s), block size "
-              << job.blockSize << "\n";
-    printLevels(std::cout, "input ", s.inputLevels);
-    printLevels(std::cout, "output", s.outputLevels);
-    std::cout << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
-              << ", module sleep requests " << s.report.sleepRequests << "\n"
-              << "wrote " << job.output << " (" << options.format << ")\n";
+    // One input to -o, or each of several inputs to the folder under its own name.
+    std::vector<RenderJob> jobs;
+    if (options.outDir.empty()) {
+        if (options.inputs.size() > 1)
+            throw usageError("several inputs need --out-dir DIR for their outputs");
+        if (job.output.empty())
+            throw usageError("--out is required (or --out-dir with inputs)");
+        job.input = options.inputs.empty() ? std::string() : options.inputs.front();
+        jobs.push_back(job);
+    } else {
+        if (!job.output.empty())
+            throw usageError("give either --out or --out-dir, not both");
+        if (options.inputs.empty())
+            throw usageError("--out-dir needs inputs (-i FILE, repeatable)");
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::u8path(options.outDir), error);
+        if (!std::filesystem::is_directory(std::filesystem::u8path(options.outDir), error))
+            throw failure("cannot create the output folder '" + options.outDir + "'");
+        for (const std::string& input : options.inputs) {
+            RenderJob each = job;
+            each.input = input;
+            each.output = outputPathIn(options.outDir, input);
+            for (const RenderJob& earlier : jobs) {
+                if (earlier.output == each.output)
+                    throw usageError("inputs '" + earlier.input + "' and '" + input + "' would both write " +
+                                     each.output);
+            }
+            jobs.push_back(each);
+        }
+    }
+    for (RenderJob& each : jobs) {
+        if (options.format.empty())
+            each.format = defaultOutputFormat(each.input, each.output, &each.formatReason);
+        else
+            each.format = sampleFormatNamed(options.format);
+        checkRenderJob(each);
+        refuseInputAsOutput(each.input, each.output);
+    }
+
+    Json renders = Json::array();
+    for (const RenderJob& each : jobs) {
+        const RenderSummary s = runRenderJob(session, each, options.json ? std::cerr : std::cout);
+        if (options.json)
+            renders.push_back(renderJson(each, s));
+        else
+            printRenderSummary(each, s);
+        std::cout.flush();
+        if (total(s.clipped) > 0)
+            std::cerr << "warning: " << total(s.clipped) << " samples clipped in " << each.output
+                      << "; lower the level with --output-gain or --normalize\n";
+    }
+    if (options.json) {
+        if (options.outDir.empty()) {
+            printJson(renders.front());
+        } else {
+            Json doc;
+            doc["command"] = "render";
+            doc["renders"] = renders;
+            printJson(doc);
+        }
+    }
 }
 
 struct AnalyzeCommandOptions {
     AnalyzeJob job;
     TextOptions text;
+    std::string quality = "vhq";
+    bool json = false;
 };
+
+Json analyzeJson(const AnalyzeJob& job, const AnalyzeSummary& s) {
+    const SpectrumAnalysis& a = s.analysis;
+    Json doc;
+    doc["command"] = "analyze";
+    doc["module"] = s.moduleId;
+    doc["text"] = job.text;
+    doc["level_volts"] = job.levelVolts;
+    doc["requested_frequency"] = job.frequency;
+    doc["frequency"] = s.frequency;
+    doc["sample_rate"] = job.sampleRate;
+    doc["transform_length"] = a.length;
+    doc["oversample"] = job.oversample;
+    doc["resampler_quality"] = job.quality == ResamplerQuality::High ? "hq" : "vhq";
+    doc["dc_volts"] = a.dcVolts;
+    doc["fundamental_volts"] = a.fundamentalVolts;
+    doc["thd_percent"] = a.thdPercent;
+    doc["thd_db"] = a.thdDecibels;
+    doc["alias_to_signal_db"] = a.aliasToSignalDb;
+    doc["sinad_db"] = a.sinadDb;
+    doc["harmonics"] = Json::array();
+    for (const Harmonic& h : a.harmonics)
+        doc["harmonics"].push_back(
+            Json{{"order", h.order}, {"frequency", h.frequency}, {"volts", h.volts}, {"db", h.decibels}});
+    doc["aliases"] = Json::array();
+    for (const Alias& alias : a.aliases)
+        doc["aliases"].push_back(
+            Json{{"order", alias.order}, {"frequency", alias.frequency}, {"db", alias.decibels}});
+    doc["warnings"] = Json::array();
+    if (!s.foldWarning.empty())
+        doc["warnings"].push_back(s.foldWarning);
+    return doc;
+}
 
 } // namespace
 
@@ -200,8 +460,35 @@ void checkAnalyzeJob(const AnalyzeJob& job) {
                          " V");
     if (!(job.frequency > 0.0) || !(job.frequency < job.sampleRate / 2.0))
         throw usageError("--frequency must lie between 0 Hz and half the sample rate");
-    if (!job.png.empty() && !pngAvailable())
+    if (!job.png.empty() && !chartsAvailable())
         throw usageError("--png: this build writes no PNG files");
+    if (!isOversampleFactor(job.oversample))
+        throw usageError("--oversample must be 1, 2, 4, 8 or 16");
+}
+
+SpectrumPanel spectrumPanel(const AnalyzeJob& job, const AnalyzeSummary& summary) {
+    SpectrumPanel panel;
+    panel.label = (job.oversample == 1 ? std::string("no oversampling")
+                                       : "oversampled " + std::to_string(job.oversample) + "x (" +
+                                             (job.quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")") +
+                  ": aliasing " + formatFixed(summary.analysis.aliasToSignalDb, 1) + " dB, THD " +
+                  formatFixed(summary.analysis.thdPercent, 2) + " %";
+    panel.decibels = summary.analysis.spectrumDecibels;
+    panel.binIsHarmonic = summary.analysis.binIsHarmonic;
+    panel.binIsAlias = summary.analysis.binIsAlias;
+    panel.sampleRate = job.sampleRate;
+    return panel;
+}
+
+SpectrumChart spectrumChart(const ModuleDescription& module, const AnalyzeJob& job,
+                            const AnalyzeSummary& summary, std::vector<SpectrumPanel> panels) {
+    SpectrumChart chart;
+    chart.title = module.name + " (" + module.id + "): spectrum of a " + formatDouble(job.levelVolts) +
+                  " V sine at " + formatFixed(summary.frequency, 2) + " Hz, " +
+                  std::to_string(job.sampleRate) + " Hz";
+    chart.subtitle = "text: " + job.text;
+    chart.panels = std::move(panels);
+    return chart;
 }
 
 AnalyzeSummary runAnalyzeJob(Session& session, const AnalyzeJob& job, const StagedOutput* png) {
@@ -211,19 +498,29 @@ AnalyzeSummary runAnalyzeJob(Session& session, const AnalyzeJob& job, const Stag
     AnalyzeSummary summary;
     summary.moduleId = module.id;
     summary.frequency = binFrequency(job.frequency, job.sampleRate, job.length);
-    // Two analysis lengths: the second, steady one is analysed.
-    const AudioBuffer input =
-        steadySine(job.sampleRate, 2LL * job.length, summary.frequency, job.levelVolts * 0.1);
+    if (dividesSampleRate(job.frequency, job.sampleRate))
+        summary.foldWarning =
+            formatDouble(job.frequency) + " Hz divides the sample rate " + std::to_string(job.sampleRate) +
+            " Hz: there every alias folds exactly onto a harmonic and hides in it; measured at " +
+            formatFixed(summary.frequency, 3) + " Hz instead, where aliases fall between the harmonics";
+    // Two analysis lengths and a margin: the second length is analysed, clear of the start and of the
+    // resamplers' ringing where the sine stops at the end.
+    const AudioBuffer input = steadySine(job.sampleRate, 2LL * job.length + kAnalysisMargin,
+                                         summary.frequency, job.levelVolts * 0.1);
     RenderSettings settings;
     settings.moduleId = module.id;
     settings.text = pinText(job.text);
     settings.blockSize = job.blockSize;
+    settings.oversample = job.oversample;
+    settings.quality = job.quality;
     AudioBuffer output;
-    renderThroughModule(session.library(), settings, input, output);
-    const std::vector<float> steady(output.samples.begin() + job.length, output.samples.end());
-    summary.analysis = analyzeSpectrum(steady, job.sampleRate, summary.frequency, job.harmonics);
+    renderAtRate(session.library(), settings, input, output);
+    const std::vector<float> steady(output.samples.begin() + job.length,
+                                    output.samples.begin() + 2 * job.length);
+    summary.analysis = analyzeSpectrum(steady, job.sampleRate, summary.frequency);
     if (png != nullptr)
-        writePng(*png, spectrumPlot(summary.analysis.spectrumDecibels, job.sampleRate, 1024, 480));
+        writeSpectrumChart(*png, spectrumChart(module, job, summary, {spectrumPanel(job, summary)}), 1000,
+                           560);
     return summary;
 }
 
@@ -233,6 +530,7 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
     AnalyzeJob& job = options.job;
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
+    job.quality = resamplerQualityNamed(options.quality);
     checkAnalyzeJob(job);
     printTextNotes(std::cerr, module.id, job.text);
     std::unique_ptr<StagedOutput> png;
@@ -242,22 +540,43 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
     if (png)
         png->commit();
     const SpectrumAnalysis& a = s.analysis;
+    if (!s.foldWarning.empty())
+        std::cerr << "warning: " << s.foldWarning << "\n";
+    if (options.json) {
+        printJson(analyzeJson(job, s));
+        return;
+    }
     std::cout << "analyze: " << s.moduleId << ", sine of " << formatFixed(job.levelVolts, 3) << " V peak at "
-              << formatFixed(s.frequency, 3) << " Hz (" << job.length << "-point transform, "
-              << job.sampleRate << " Hz)\n"
+              << formatFixed(s.frequency, 3) << " Hz (" << job.length << "-point transform, coherent tone, "
+              << job.sampleRate << " Hz" << oversampleNote(job.oversample, job.quality) << ")\n"
               << "  DC offset     " << formatFixed(a.dcVolts, 6) << " V\n"
               << "  fundamental   " << formatFixed(a.fundamentalVolts, 6) << " V peak\n"
-              << "  THD           " << formatFixed(a.thdPercent, 4) << " % (harmonics 2-" << job.harmonics
-              << " below " << job.sampleRate / 2 << " Hz)\n"
+              << "  THD           " << formatFixed(a.thdPercent, 4) << " % (" << formatFixed(a.thdDecibels, 2)
+              << " dB, harmonics 2-" << a.harmonics.size() << " below " << job.sampleRate / 2 << " Hz)\n"
+              << "  aliasing      " << formatFixed(a.aliasToSignalDb, 2)
+              << " dB re fundamental (all bins that are neither DC nor harmonics)\n"
+              << "  SINAD         " << formatFixed(a.sinadDb, 2) << " dB\n"
               << "  harmonic  frequency/Hz   level/V      dB re fundamental\n";
+    std::size_t listed = 0;
     for (const Harmonic& h : a.harmonics) {
+        if (job.harmonics > 0 && listed++ >= static_cast<std::size_t>(job.harmonics))
+            break;
         std::string order = std::to_string(h.order);
         std::cout << "  " << order << std::string(10 - order.size(), ' ') << formatFixed(h.frequency, 2)
                   << "    " << formatFixed(h.volts, 6) << "    "
                   << (h.order == 1 ? std::string("0") : formatFixed(h.decibels, 2)) << "\n";
     }
+    if (!a.aliases.empty()) {
+        std::cout << "  strongest aliases (harmonic folded back below " << job.sampleRate / 2 << " Hz)\n"
+                  << "  harmonic  lies at/Hz     dB re fundamental\n";
+        for (const Alias& alias : a.aliases) {
+            const std::string order = std::to_string(alias.order);
+            std::cout << "  " << order << std::string(order.size() < 10 ? 10 - order.size() : 1, ' ')
+                      << formatFixed(alias.frequency, 2) << "    " << formatFixed(alias.decibels, 2) << "\n";
+        }
+    }
     if (!job.png.empty())
-        std::cout << "wrote " << job.png << " (spectrum, 0..-140 dB full scale, grid 20 dB and 1 kHz)\n";
+        std::cout << "wrote " << job.png << " (spectrum in dBFS against kHz, harmonics and aliases marked)\n";
 }
 
 } // namespace
@@ -272,19 +591,40 @@ void addRenderCommand(CLI::App& app, Session& session) {
     command->add_option("-m,--module", job.module, "module identifier or name")->required();
     options->text.addTo(*command, "curve points or formula");
     command
-        ->add_option("-i,--in", job.input, "input audio file, WAV, FLAC or AIFF (default: the test signal)")
+        ->add_option(
+            "-i,--in", options->inputs,
+            "input audio file, WAV, FLAC or AIFF (default: the test signal); repeatable with --out-dir")
         ->check(fileName());
     command->add_option("-o,--out", job.output, "output audio file, .wav .flac .aif .aiff")
-        ->required()
         ->check(fileName());
-    command->add_option("--format", options->format, "output samples: float, pcm16 or pcm24")
-        ->capture_default_str();
+    command
+        ->add_option("--out-dir", options->outDir,
+                     "folder for the outputs of several inputs, each under its "
+                     "input's name")
+        ->check(fileName());
+    command->add_option("--format", options->format,
+                        "output samples: float, pcm16 or pcm24 (default: 24-bit PCM for 16- or 24-bit input "
+                        "and for FLAC, float otherwise)");
     command->add_option("-b,--block-size", job.blockSize, "samples per processBlock call")
         ->check(CLI::Range(1, 65536))
         ->capture_default_str();
-    command->add_option("-g,--gain", job.gain, "input gain, a factor")
-        ->check(numberRange(-kMaxGain, kMaxGain))
+    command->add_option("-g,--gain", options->gain, "input gain, a factor or dB (e.g. 0.5 or -6dB)")
         ->capture_default_str();
+    command->add_option("--output-gain", options->outputGain, "output gain, a factor or dB")
+        ->capture_default_str();
+    command->add_option("--normalize", options->normalize, "scale the output to this peak in dBFS (e.g. -1)");
+    command->add_option("--mix", job.stage.mix, "dry/wet: 0 the input only, 1 the module's output only")
+        ->check(numberRange(0.0, 1.0))
+        ->capture_default_str();
+    command->add_flag("--dc-block", job.stage.dcBlock,
+                      "remove DC from the output (first-order high-pass at 5 Hz)");
+    command->add_flag("--no-dither", options->noDither, "no TPDF dither when writing 16-bit PCM");
+    command
+        ->add_option(
+            "--automation", job.automation,
+            "JSON file of text changes: [{\"seconds\": 1.5, \"text\": \"...\"}, {\"sample\": N, ...}, "
+            "{\"percent\": P, ...}]")
+        ->check(fileName());
     command->add_option(
         "--text-at", options->timed,
         "SECONDS:TEXT, a new text from that time on, delivered at its exact sample (repeatable)");
@@ -294,6 +634,8 @@ void addRenderCommand(CLI::App& app, Session& session) {
     command->add_option("--rate", job.sampleRate, "test signal sample rate in Hz")
         ->check(CLI::Range(8000, 384000))
         ->capture_default_str();
+    addOversampleOptions(*command, job.oversample, options->quality);
+    command->add_flag("--json", options->json, "one JSON document on standard output instead of the summary");
     command->callback([&session, options] { runRender(session, *options); });
 }
 
@@ -314,10 +656,14 @@ void addAnalyzeCommand(CLI::App& app, Session& session) {
     command->add_option("--rate", job.sampleRate, "sample rate in Hz")
         ->check(CLI::Range(8000, 384000))
         ->capture_default_str();
-    command->add_option("--harmonics", job.harmonics, "harmonics to list, the fundamental included")
-        ->check(CLI::Range(1, 100))
+    command
+        ->add_option("--harmonics", job.harmonics,
+                     "harmonics to list, the fundamental included (0: all below half the sample rate)")
+        ->check(CLI::Range(0, 100000))
         ->capture_default_str();
     command->add_option("--png", job.png, "PNG file for the spectrum")->check(fileName());
+    addOversampleOptions(*command, job.oversample, options->quality);
+    command->add_flag("--json", options->json, "one JSON document on standard output instead of the report");
     command->callback([&session, options] { runAnalyze(session, *options); });
 }
 
@@ -326,7 +672,8 @@ std::vector<float> writeTransferPng(Session& session, const std::string& moduleI
     const std::vector<float> table = readModuleTable(session.library(), moduleId, pinText(text));
     if (table.size() != static_cast<std::size_t>(kTableEntries))
         throw failure("the module obtained no table from the host");
-    writePng(path, transferPlot(table, size));
+    const ModuleDescription& module = session.catalog().processingModule(moduleId);
+    writeTransferChart(path, {"Transfer curve: " + module.name, module.id + ", text: " + text, table}, size);
     return table;
 }
 
@@ -335,6 +682,32 @@ void addMediaCommands(CLI::App& app, Session& session) {
     addAnalyzeCommand(app, session);
     addEditorCommand(app, session);
     addDemoCommand(app, session);
+    addDiffCommand(app);
+}
+
+void addOversampleOptions(CLI::App& command, int& factor, std::string& quality) {
+    command
+        .add_option(
+            "--oversample", factor,
+            "run the module at 1, 2, 4, 8 or 16 times the sample rate between linear-phase resamplers")
+        ->capture_default_str();
+    command.add_option("--quality", quality, "resampler quality when oversampling: hq or vhq")
+        ->capture_default_str();
+}
+
+ResamplerQuality resamplerQualityNamed(const std::string& name) {
+    if (name == "hq")
+        return ResamplerQuality::High;
+    if (name == "vhq")
+        return ResamplerQuality::VeryHigh;
+    throw usageError("unknown resampler quality '" + name + "' (hq or vhq)");
+}
+
+std::string oversampleNote(int factor, ResamplerQuality quality) {
+    if (factor == 1)
+        return "";
+    return ", oversampled " + std::to_string(factor) + "x (" +
+           (quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")";
 }
 
 } // namespace shaperhost

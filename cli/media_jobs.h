@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "cli/audio_io.h"
+#include "cli/charts.h"
 #include "cli/commands.h"
 #include "cli/output_file.h"
+#include "cli/output_stage.h"
 #include "cli/render_engine.h"
 #include "cli/spectrum.h"
 #include "cli/text_args.h"
@@ -30,10 +32,16 @@ struct RenderJob {
     std::string input;             // empty: the built-in test signal
     std::string output;
     SampleFormat format = SampleFormat::Float;
+    std::string formatReason; // why the format was chosen, empty when it was asked for
     int32_t blockSize = 64;
-    float gain = 1.0f;
+    float gain = 1.0f;      // on the input, before the module
+    std::string automation; // file of text changes, empty for none
+    OutputStage stage;      // mix, DC removal, output gain or normalisation
+    bool dither = true;     // TPDF dither for 16-bit output
     double signalFrequency = 220.0;
     int sampleRate = 48000;
+    int oversample = 1;
+    ResamplerQuality quality = ResamplerQuality::VeryHigh;
 };
 
 struct RenderSummary {
@@ -44,7 +52,14 @@ struct RenderSummary {
     Levels inputLevels; // as fed to the module, gain applied
     Levels outputLevels;
     RenderReport report;
+    double renderSeconds = 0.0;            // wall time of the run, resampling and files included
+    std::vector<int64_t> inputBeyondTable; // per channel: input samples beyond +-5 V
+    std::vector<int64_t> clipped;          // per channel: samples the integer file could not hold
+    bool dithered = false;
 };
+
+// "float", "pcm16" or "pcm24".
+std::string sampleFormatName(SampleFormat format);
 
 // Checks the job's values that do not need files (usage errors).
 void checkRenderJob(const RenderJob& job);
@@ -65,8 +80,10 @@ struct AnalyzeJob {
     double frequency = 1000.0;
     int sampleRate = 48000;
     int length = 65536;
-    int harmonics = 9;
+    int harmonics = 0; // harmonics to list; 0: all below half the sample rate
     int32_t blockSize = 64;
+    int oversample = 1;
+    ResamplerQuality quality = ResamplerQuality::VeryHigh;
     std::string png;
 };
 
@@ -74,7 +91,14 @@ struct AnalyzeSummary {
     std::string moduleId;
     double frequency = 0.0; // the bin frequency actually used
     SpectrumAnalysis analysis;
+    std::string foldWarning; // set when the requested tone divides the sample rate
 };
+
+// The spectrum of one analysis as a chart panel, labelled with its oversampling.
+SpectrumPanel spectrumPanel(const AnalyzeJob& job, const AnalyzeSummary& summary);
+// A chart of panels of analyses of the same job but for their oversampling.
+SpectrumChart spectrumChart(const ModuleDescription& module, const AnalyzeJob& job,
+                            const AnalyzeSummary& summary, std::vector<SpectrumPanel> panels);
 
 // Checks the job's values (usage errors), analyses, and writes the spectrum to `png` when the job has one
 // (the caller stages it and commits it).
@@ -88,5 +112,13 @@ void addRenderCommand(CLI::App& app, Session& session);
 void addAnalyzeCommand(CLI::App& app, Session& session);
 void addEditorCommand(CLI::App& app, Session& session);
 void addDemoCommand(CLI::App& app, Session& session);
+void addDiffCommand(CLI::App& app);
+
+// --oversample and --quality on a command; the factor is checked when the command runs.
+void addOversampleOptions(CLI::App& command, int& factor, std::string& quality);
+// The quality named on the command line ("hq" or "vhq"); a usage error otherwise.
+ResamplerQuality resamplerQualityNamed(const std::string& name);
+// "" at 1x, else ", oversampled 8x (VHQ)" for summaries.
+std::string oversampleNote(int factor, ResamplerQuality quality);
 
 } // namespace shaperhost

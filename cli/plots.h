@@ -1,5 +1,5 @@
-// Pictures the program writes: the transfer curve of a table, a spectrum, and pixels taken from an
-// editor window. Drawing is plain raster work; files are PNG through libpng.
+// Pixels taken from an editor window, as the editor drew them, written as PNG through libpng. Charts
+// are drawn elsewhere (charts.h).
 #pragma once
 
 #include <cstdint>
@@ -31,14 +31,6 @@ struct Image {
 constexpr uint32_t colour(int r, int g, int b) {
     return (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) | static_cast<uint32_t>(b);
 }
-
-// The transfer curve: input -5 V..+5 V across, output up; grid lines every volt, axes brighter, the
-// identity diagonal dim. The vertical range grows in whole volts when the curve leaves +-5 V.
-Image transferPlot(const std::vector<float>& table, int size);
-
-// A spectrum in dB (0 dB = full scale, 10 V) over 0 Hz..sampleRate/2 across, -140..0 dB up; grid lines
-// every 20 dB and every kilohertz (every 5 kHz drawn brighter).
-Image spectrumPlot(const std::vector<double>& decibels, double sampleRate, int width, int height);
 
 // Whether this build writes PNG files.
 bool pngAvailable();

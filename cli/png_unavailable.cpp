@@ -1,4 +1,5 @@
 // The Windows build has no libpng: pictures are left out there.
+#include "cli/charts.h"
 #include "cli/cli_error.h"
 #include "cli/output_file.h"
 #include "cli/plots.h"
@@ -15,6 +16,20 @@ void writePng(const std::string& path, const Image&) {
 
 void writePng(const StagedOutput& output, const Image& image) {
     writePng(output.targetPath(), image);
+}
+
+bool chartsAvailable() {
+    return false;
+}
+
+void writeTransferChart(const StagedOutput& output, const TransferChart&, int) {
+    throw usageError("cannot write '" + output.targetPath() +
+                     "': this build draws no charts (use the Linux build)");
+}
+
+void writeSpectrumChart(const StagedOutput& output, const SpectrumChart&, int, int) {
+    throw usageError("cannot write '" + output.targetPath() +
+                     "': this build draws no charts (use the Linux build)");
 }
 
 } // namespace shaperhost

@@ -28,11 +28,16 @@ struct TextChange {
     PinText text;
 };
 
+// The resampler's quality when a module runs oversampled.
+enum class ResamplerQuality { High, VeryHigh };
+
 struct RenderSettings {
     std::string moduleId;
     PinText text;                    // pin 0 at the start
     std::vector<TextChange> changes; // in any order; sorted by sample, equal samples keep their order
-    int32_t blockSize = 64;
+    int32_t blockSize = 64;          // at the module's rate
+    int oversample = 1;              // the module runs at this multiple of the audio's rate
+    ResamplerQuality quality = ResamplerQuality::VeryHigh;
     // Called after each block with frames done and total.
     std::function<void(int64_t, int64_t)> progress;
 };

@@ -1,5 +1,8 @@
-// Harmonic analysis of a waveshaper's steady output through FFTW: the test sine sits exactly on a bin
-// of the transform, so every harmonic does too and no window is needed.
+// Harmonic and alias analysis of a waveshaper's steady output through FFTW. The test sine completes an
+// odd whole number of cycles in the transform's power-of-two length (a coherent tone, rectangular
+// window): every harmonic falls exactly on a bin of its own, nothing leaks between bins, and since the
+// cycle count shares no factor with the length, no alias folded back from above half the sample rate
+// can land on a harmonic's bin. Whatever lies in the other bins is aliasing (or noise).
 #pragma once
 
 #include <vector>
@@ -13,20 +16,40 @@ struct Harmonic {
     double decibels = 0.0;  // relative to the fundamental
 };
 
-struct SpectrumAnalysis {
-    double dcVolts = 0.0;
-    double fundamentalVolts = 0.0;
-    double thdPercent = 0.0;              // harmonics 2.. below half the sample rate, against the fundamental
-    std::vector<Harmonic> harmonics;      // up to the requested count, below half the sample rate
-    std::vector<double> spectrumDecibels; // bins 0..N/2, 0 dB = full scale (10 V peak)
+// A harmonic above half the sample rate, seen where it folded back to.
+struct Alias {
+    int order = 0;          // the harmonic it comes from
+    double frequency = 0.0; // Hz, where it lies after folding
+    double decibels = 0.0;  // relative to the fundamental
 };
 
-// The frequency nearest to `frequency` that completes a whole number of cycles in `length` samples.
+struct SpectrumAnalysis {
+    int length = 0; // transform length
+    int fundamentalBin = 0;
+    double dcVolts = 0.0;
+    double fundamentalVolts = 0.0;
+    double thdPercent = 0.0;         // every harmonic from 2 up to half the sample rate
+    double thdDecibels = 0.0;        // the same, in dB re fundamental
+    double aliasToSignalDb = 0.0;    // power in all bins that are neither DC nor a harmonic, re fundamental
+    double sinadDb = 0.0;            // fundamental against everything else but DC
+    std::vector<Harmonic> harmonics; // every harmonic below half the sample rate, the fundamental first
+    std::vector<Alias> aliases;      // the strongest folded harmonics, strongest first
+    std::vector<double> spectrumDecibels; // bins 0..N/2, 0 dB = full scale (10 V peak)
+    std::vector<char> binIsHarmonic;      // per bin of spectrumDecibels
+    std::vector<char> binIsAlias;         // per bin: where one of the strongest aliases lies
+};
+
+// The frequency nearest to `frequency` that completes an odd whole number of cycles in `length`
+// samples (length a power of two).
 double binFrequency(double frequency, int sampleRate, int length);
 
-// Analyses `samples` (length a power of two is fastest) in which a sine of `frequency`, a bin
-// frequency, was shaped.
+// True when the sample rate is a whole multiple of the frequency: there every alias of a sine folds
+// exactly onto one of its harmonics and hides in it.
+bool dividesSampleRate(double frequency, int sampleRate);
+
+// Analyses `samples` (a power-of-two length) in which a sine of `frequency`, a frequency from
+// binFrequency for that length, was shaped. Lists at most `aliasCount` aliases.
 SpectrumAnalysis analyzeSpectrum(const std::vector<float>& samples, int sampleRate, double frequency,
-                                 int harmonicCount);
+                                 int aliasCount = 12);
 
 } // namespace shaperhost

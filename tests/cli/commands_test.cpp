@@ -125,6 +125,19 @@ TEST_F(ShaperhostCommands, DemoWritesReadableSoundsAndPictures) {
         EXPECT_TRUE(readPngSize(path(png), &width, &height)) << png;
     }
     EXPECT_NE(r.out.find("THD"), std::string::npos);
+    // The spectra show the sine without and with oversampling side by side, and the summary says how
+    // much aliasing each has: oversampling must lower it.
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(readPngSize(path("demo/soft-clip-spectrum.png"), &width, &height));
+    EXPECT_EQ(width, 2 * 900);
+    const std::size_t at = r.out.find("aliasing ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const double plain = std::stod(r.out.substr(at + 9));
+    const std::size_t second = r.out.find("without oversampling, ", at);
+    ASSERT_NE(second, std::string::npos) << r.out;
+    const double oversampled = std::stod(r.out.substr(second + 22));
+    EXPECT_LT(oversampled, plain - 20.0) << r.out;
 }
 
 struct BadInput {
@@ -169,7 +182,10 @@ TEST_F(ShaperhostCommands, BadInputGivesItsErrorAndLeavesNoOutput) {
          1,
          "cannot write"},
         {"output format unknown", {"render", "-m", "VU Reridezizi2D", "-o", "@/out.mp3"}, 2, "use .wav"},
-        {"float flac", {"render", "-m", "VU Reridezizi2D", "-o", "@/out.flac"}, 2, "FLAC holds no float"},
+        {"float flac",
+         {"render", "-m", "VU Reridezizi2D", "-o", "@/out.flac", "--format", "float"},
+         2,
+         "FLAC holds no float"},
         {"malformed text-at",
          {"render", "-m", "VU Reridezizi2D", "--text-at", "soon:x", "-o", "@/out.wav"},
          2,

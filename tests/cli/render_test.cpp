@@ -37,7 +37,7 @@ TEST_F(ShaperhostRender, IdentityCurveIsSampleExactForEveryBlockSize) {
     for (const char* block : {"1", "37", "64", "4096"}) {
         SCOPED_TRACE(block);
         const RunResult r = run({"render", "-m", "Vedivizor Arirezudez3", "-i", path("in.wav"), "-o",
-                                 path("out.wav"), "-b", block});
+                                 path("out.wav"), "-b", block, "--format", "float"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
         Sound out;
         ASSERT_TRUE(readSound(path("out.wav"), &out));
@@ -83,7 +83,7 @@ TEST_F(ShaperhostRender, TextChangeTakesEffectAtItsExactSample) {
         SCOPED_TRACE(std::string(c.module) + " block " + c.blockSize);
         const RunResult r =
             run({"render", "-m", c.module, "-t", c.before, "--text-at", std::string("0.0205:") + c.after,
-                 "-i", path("in.wav"), "-o", path("out.wav"), "-b", c.blockSize});
+                 "-i", path("in.wav"), "-o", path("out.wav"), "-b", c.blockSize, "--format", "float"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find("text events 2"), std::string::npos) << r.out;
         Sound out;
@@ -102,7 +102,7 @@ TEST_F(ShaperhostRender, ALongFileIsReadInPiecesWithoutMovingBlocksOrChanges) {
     const std::vector<short> input = smallRamp(30000);
     writePcm16(path("in.wav"), 1, 48000, input);
     const RunResult r = run({"render", "-m", "VU Reridezizi2D", "-t", "x", "--text-at", "0.25:-1+x*0", "-i",
-                             path("in.wav"), "-o", path("out.wav"), "-b", "100"});
+                             path("in.wav"), "-o", path("out.wav"), "-b", "100", "--format", "float"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("blocks 300, text events 2"), std::string::npos) << r.out;
     Sound out;
@@ -118,8 +118,9 @@ TEST_F(ShaperhostRender, ChangesGivenOutOfOrderApplyInTimeOrder) {
     const std::vector<short> input = smallRamp(3000);
     writePcm16(path("in.wav"), 1, 48000, input);
     // 0.03 s is sample 1440, 0.0205 s sample 984; given late first.
-    const RunResult r = run({"render", "-m", "VU Reridezizi2D", "-t", "x", "--text-at", "0.03:2+x*0",
-                             "--text-at", "0.0205:1+x*0", "-i", path("in.wav"), "-o", path("out.wav")});
+    const RunResult r =
+        run({"render", "-m", "VU Reridezizi2D", "-t", "x", "--text-at", "0.03:2+x*0", "--text-at",
+             "0.0205:1+x*0", "-i", path("in.wav"), "-o", path("out.wav"), "--format", "float"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     Sound out;
     ASSERT_TRUE(readSound(path("out.wav"), &out));

@@ -1,0 +1,71 @@
+#include "cli/json_reports.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "cli/module_library.h"
+
+namespace shaperhost {
+
+Json decibelsJson(double value) {
+    if (!(value > 0.0))
+        return nullptr;
+    return 20.0 * std::log10(value);
+}
+
+Json levelsJson(double peak, double rms) {
+    Json levels;
+    levels["peak"] = peak;
+    levels["peak_volts"] = peak * 10.0;
+    levels["peak_dbfs"] = decibelsJson(peak);
+    levels["rms"] = rms;
+    levels["rms_volts"] = rms * 10.0;
+    levels["rms_dbfs"] = decibelsJson(rms);
+    return levels;
+}
+
+Json moduleJson(const ModuleDescription& module, bool created, int32_t result) {
+    Json m;
+    m["id"] = module.id;
+    m["kind"] = module.kind;
+    m["kind_name"] = module.kind == 0 ? "processing" : "editor";
+    m["name"] = module.name;
+    m["description"] = module.description;
+    m["created"] = created;
+    m["create_result"] = result;
+    m["pins"] = Json::array();
+    for (const PinDescription& pin : module.pins) {
+        Json p;
+        p["number"] = pin.number;
+        p["direction"] = pin.direction;
+        p["datatype"] = pin.datatype;
+        p["name"] = pin.name;
+        p["default"] = pin.hasDefault ? Json(pin.defaultValue) : Json(nullptr);
+        m["pins"].push_back(p);
+    }
+    return m;
+}
+
+Json tableJson(const std::string& moduleId, const std::string& text, const std::vector<float>& table) {
+    Json doc;
+    doc["command"] = "table";
+    doc["module"] = moduleId;
+    doc["text"] = text;
+    doc["zero_volts_gives_volts"] = table.size() > 256 ? static_cast<double>(table[256]) * 10.0 : 0.0;
+    doc["entries"] = Json::array();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        Json e;
+        e["index"] = i;
+        e["input_volts"] = static_cast<double>(i) * 10.0 / (kTableEntries - 1) - 5.0;
+        e["output_volts"] = static_cast<double>(table[i]) * 10.0;
+        e["table_value"] = table[i];
+        doc["entries"].push_back(e);
+    }
+    return doc;
+}
+
+void printJson(const Json& document) {
+    std::cout << document.dump(2) << "\n";
+}
+
+} // namespace shaperhost

@@ -1,0 +1,221 @@
+#include "cli/oversampler.h"
+
+#include <soxr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "host/event_list.h"
+
+namespace shaperhost {
+
+namespace {
+
+// Instance handles of the channel modules, as in the plain render: one table per channel.
+constexpr int32_t kFirstInstanceHandle = 0x51;
+
+// Input samples taken per channel per step: bounds the memory at any factor.
+constexpr std::size_t kChunkFrames = 8192;
+
+} // namespace
+
+bool isOversampleFactor(int factor) {
+    return factor == 1 || factor == 2 || factor == 4 || factor == 8 || factor == 16;
+}
+
+struct Resampler::State {
+    soxr_t soxr = nullptr;
+};
+
+Resampler::Resampler(double inputRate, double outputRate, ResamplerQuality quality)
+    : state(std::make_unique<State>()), ratio(outputRate / inputRate) {
+    const soxr_quality_spec_t q =
+        soxr_quality_spec(quality == ResamplerQuality::VeryHigh ? SOXR_VHQ : SOXR_HQ, SOXR_LINEAR_PHASE);
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    soxr_error_t error = nullptr;
+    state->soxr = soxr_create(inputRate, outputRate, 1, &error, &io, &q, nullptr);
+    if (error != nullptr || state->soxr == nullptr)
+        throw std::runtime_error(std::string("the resampler cannot start: ") +
+                                 (error != nullptr ? error : "no reason given"));
+}
+
+Resampler::~Resampler() {
+    soxr_delete(state->soxr);
+}
+
+void Resampler::process(const float* in, std::size_t count, std::vector<float>& out) {
+    // Room for this piece's share plus what the filter may still hold back from earlier pieces.
+    const std::size_t room = static_cast<std::size_t>(std::ceil(static_cast<double>(count) * ratio)) + 64;
+    std::size_t taken = 0;
+    while (true) {
+        const std::size_t start = out.size();
+        out.resize(start + room);
+        std::size_t used = 0;
+        std::size_t made = 0;
+        const soxr_error_t error =
+            soxr_process(state->soxr, in + taken, count - taken, &used, out.data() + start, room, &made);
+        out.resize(start + made);
+        if (error != nullptr)
+            throw std::runtime_error(std::string("the resampler failed: ") + error);
+        taken += used;
+        if (taken >= count && made < room)
+            return;
+    }
+}
+
+void Resampler::finish(std::vector<float>& out) {
+    constexpr std::size_t kRoom = 4096;
+    std::size_t made = 0;
+    do {
+        const std::size_t start = out.size();
+        out.resize(start + kRoom);
+        const soxr_error_t error =
+            soxr_process(state->soxr, nullptr, 0, nullptr, out.data() + start, kRoom, &made);
+        out.resize(start + made);
+        if (error != nullptr)
+            throw std::runtime_error(std::string("the resampler failed: ") + error);
+    } while (made > 0);
+}
+
+namespace {
+
+// One channel: its resamplers, its module and the text changes at the module's rate.
+class ChannelPipeline {
+public:
+    ChannelPipeline(const ModuleLibrary& library, mphost::SharedMemoryPool& pool,
+                    const RenderSettings& settings, int channel, double rate,
+                    const std::vector<TextChange>& moduleChanges)
+        : settings(settings), changes(moduleChanges),
+          module(library, pool, settings.moduleId, kFirstInstanceHandle + channel, settings.blockSize),
+          up(rate, rate * settings.oversample, settings.quality),
+          down(rate * settings.oversample, rate, settings.quality) {}
+
+    // Takes input samples; appends the output samples they make available.
+    void push(const float* in, std::size_t count, std::vector<float>& out) {
+        up.process(in, count, fast);
+        shape(out);
+    }
+
+    void finish(std::vector<float>& out) {
+        up.finish(fast);
+        shape(out);
+        down.finish(out);
+    }
+
+    int64_t blocks = 0;
+    int64_t textEvents = 0;
+    int32_t sleepRequests() const { return module.sleepRequests(); }
+
+private:
+    // Runs the module over every upsampled sample there is and resamples its output down.
+    void shape(std::vector<float>& out) {
+        shaped.clear();
+        std::size_t done = 0;
+        while (done < fast.size()) {
+            const int32_t count =
+                static_cast<int32_t>(std::min<std::size_t>(settings.blockSize, fast.size() - done));
+            events.clear();
+            if (position == 0) {
+                events.start(0).pinValue(0, 0, settings.text).streaming(0, 1, true);
+                ++textEvents;
+            }
+            while (nextChange < changes.size() && changes[nextChange].sample < position + count) {
+                const int64_t at = std::max<int64_t>(changes[nextChange].sample - position, 0);
+                events.pinValue(static_cast<int32_t>(at), 0, changes[nextChange].text);
+                ++textEvents;
+                ++nextChange;
+            }
+            std::copy(fast.begin() + static_cast<std::ptrdiff_t>(done),
+                      fast.begin() + static_cast<std::ptrdiff_t>(done) + count, module.input());
+            module.processBlock(count, events);
+            shaped.insert(shaped.end(), module.output(), module.output() + count);
+            done += static_cast<std::size_t>(count);
+            position += count;
+            ++blocks;
+        }
+        fast.clear();
+        down.process(shaped.data(), shaped.size(), out);
+    }
+
+    const RenderSettings& settings;
+    const std::vector<TextChange>& changes;
+    std::size_t nextChange = 0;
+    int64_t position = 0; // module samples processed
+    ProcessingModule module;
+    Resampler up;
+    Resampler down;
+    mphost::EventList events;
+    std::vector<float> fast;   // upsampled input not yet shaped
+    std::vector<float> shaped; // module output not yet resampled down
+};
+
+} // namespace
+
+RenderReport renderAtRate(const ModuleLibrary& library, const RenderSettings& settings,
+                          const AudioBuffer& input, AudioBuffer& output) {
+    if (settings.oversample == 1)
+        return renderThroughModule(library, settings, input, output);
+    return renderOversampled(library, settings, input, output);
+}
+
+RenderReport renderOversampled(const ModuleLibrary& library, const RenderSettings& settings,
+                               const AudioBuffer& input, AudioBuffer& output) {
+    const int channels = input.channels;
+    const int64_t frames = input.frames();
+    const int factor = settings.oversample;
+
+    std::vector<TextChange> changes = settings.changes;
+    std::stable_sort(changes.begin(), changes.end(),
+                     [](const TextChange& a, const TextChange& b) { return a.sample < b.sample; });
+    for (TextChange& change : changes)
+        change.sample *= factor;
+
+    output.channels = channels;
+    output.sampleRate = input.sampleRate;
+    output.samples.assign(input.samples.size(), 0.0f);
+
+    RenderReport report;
+    mphost::SharedMemoryPool pool;
+    std::vector<float> in;
+    std::vector<float> out;
+    for (int c = 0; c < channels; ++c) {
+        ChannelPipeline pipeline(library, pool, settings, c, input.sampleRate, changes);
+        int64_t written = 0;
+        auto store = [&]() {
+            // The resampler gives exactly `frames` samples in all; anything beyond would be a fault.
+            for (float s : out) {
+                if (written >= frames)
+                    throw std::runtime_error("the resampler gave more samples than it was given");
+                output.samples[static_cast<std::size_t>(written * channels + c)] = s;
+                ++written;
+            }
+            out.clear();
+        };
+        for (int64_t start = 0; start < frames; start += static_cast<int64_t>(kChunkFrames)) {
+            const int64_t count = std::min<int64_t>(static_cast<int64_t>(kChunkFrames), frames - start);
+            in.resize(static_cast<std::size_t>(count));
+            for (int64_t n = 0; n < count; ++n)
+                in[static_cast<std::size_t>(n)] =
+                    input.samples[static_cast<std::size_t>((start + n) * channels + c)];
+            pipeline.push(in.data(), in.size(), out);
+            store();
+            if (settings.progress)
+                settings.progress(c * frames + start + count, channels * frames);
+        }
+        pipeline.finish(out);
+        store();
+        if (written != frames)
+            throw std::runtime_error("the resampler gave " + std::to_string(written) + " samples for " +
+                                     std::to_string(frames));
+        if (c == 0) {
+            report.blocks = pipeline.blocks;
+            report.textEvents = pipeline.textEvents;
+        }
+        report.sleepRequests += pipeline.sleepRequests();
+    }
+    return report;
+}
+
+} // namespace shaperhost
