@@ -10,6 +10,13 @@
 
 class MpPinBase;
 
+// When a module may ask the host to suspend it. Any other value means never.
+enum SleepMode : int32_t {
+    kSleepWhenIdle = -1, // once no pin streams
+    kNeverSleep = 0,
+    kMaySleepAlways = 1, // whether pins stream or not
+};
+
 // IMpPlugin and IMpPlugin2 declare processBlock and deliverMessage with one signature, so a single C++
 // override would serve both tables. Each face therefore forwards these two operations to a virtual of
 // its own; the other operations (queryInterface, addRef, release, open, assignPinBuffer) stay shared.
@@ -76,7 +83,7 @@ public:
     int32_t blockPosition = 0;
     int32_t sleepCountdown = 0;
     int32_t streamingCount = 0;
-    int32_t sleepMode = -1; // -1: sleep when nothing streams, 1: always may sleep, else never
+    SleepMode sleepMode = kSleepWhenIdle;
     bool maySleepNow = true;
     bool messageGuard = false;
 
