@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "curve_editor/number_text.h"
+#include "numbers/number_text.h"
 #include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 
