@@ -34,6 +34,7 @@ protected:
     virtual int32_t primaryDeliverMessage(int32_t a, int32_t b, int32_t c) = 0;
 };
 
+// The IMpPlugin2 face of a module, with its own processBlock and deliverMessage.
 class MpPlugin2Face : public gmpi::IMpPlugin2 {
 public:
     int32_t MP_CALL processBlock(int32_t sampleFrames, const gmpi::HostEvent* events) final {
@@ -99,6 +100,7 @@ private:
     int32_t refCount = 1;
 };
 
+// The processing module base: pin registration, the block loop, the process-function switch and sleep.
 class MpBase : public MpPluginBase {
 public:
     using ProcessFunction = void (MpBase::*)(int32_t bufferOffset, int32_t sampleFrames);
