@@ -10,17 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "host/event_list.h"
 #include "host/processing_host.h"
 #include "host/raw_calls.h"
+#include "waveshaper/table_layout.h"
 
 namespace {
 
 using namespace mphost;
 
 constexpr int32_t kBlock = 64;
-const wchar_t kCurveModule[] = L"Vedivizor Arirezudez3";
 const wchar_t kTableName[] = L"DV waveshaper3 2a curve";
 
 const char kDefaultCurve[] =
@@ -35,7 +36,7 @@ const char kDraggedCurve[] =
 struct Module {
     explicit Module(bool streaming) : host(pool, 0x2a, kBlock) {
         host.logging = false;
-        if (MpFactory::instance()->createInstance(kCurveModule, 0, &host, &plugin) != 0)
+        if (MpFactory::instance()->createInstance(kCurveWaveshaperId, kProcessingModule, &host, &plugin) != 0)
             plugin = nullptr;
         if (plugin == nullptr)
             return;
@@ -44,12 +45,12 @@ struct Module {
         std::uniform_real_distribution<float> uniform(-0.6f, 0.6f);
         for (float& sample : input)
             sample = uniform(random);
-        raw::plugin::assignPinBuffer(plugin, 1, input.data());
-        raw::plugin::assignPinBuffer(plugin, 2, output.data());
+        raw::plugin::assignPinBuffer(plugin, kWaveshaperAudioInPin, input.data());
+        raw::plugin::assignPinBuffer(plugin, kWaveshaperAudioOutPin, output.data());
         EventList setup;
-        setup.pinValue(0, 0, pinTextFromUtf8(kDraggedCurve));
+        setup.pinValue(0, kWaveshaperTextPin, pinTextFromUtf8(kDraggedCurve));
         if (streaming)
-            setup.start(0).streaming(0, 1, true);
+            setup.start(0).streaming(0, kWaveshaperAudioInPin, true);
         raw::plugin::processBlock(plugin, kBlock, setup.head());
     }
     ~Module() {
@@ -125,17 +126,19 @@ void BM_CurveRebuild(benchmark::State& state) {
     ProcessingHost host(pool, 0x2a, kBlock);
     host.logging = false;
     void* plugin = nullptr;
-    if (MpFactory::instance()->createInstance(kCurveModule, 0, &host, &plugin) != 0 || plugin == nullptr) {
+    if (MpFactory::instance()->createInstance(kCurveWaveshaperId, kProcessingModule, &host, &plugin) != 0 ||
+        plugin == nullptr) {
         state.SkipWithError("the curve-points module is not registered");
         return;
     }
     raw::plugin::open(plugin);
     EventList events;
-    events.pinValue(0, 0, pinTextFromUtf8(state.range(0) == 0 ? kDefaultCurve : kDraggedCurve));
+    events.pinValue(0, kWaveshaperTextPin,
+                    pinTextFromUtf8(state.range(0) == 0 ? kDefaultCurve : kDraggedCurve));
     const float* table = static_cast<const float*>(pool.find(kTableName));
     for (auto _ : state) {
         raw::plugin::processBlock(plugin, 0, events.head());
-        benchmark::DoNotOptimize(table[512]);
+        benchmark::DoNotOptimize(table[kLastTableEntry]);
     }
     raw::release(plugin);
     state.SetLabel(state.range(0) == 0 ? "default" : "dragged");

@@ -10,6 +10,7 @@
 
 #include "evaluator/compiled_formula.h"
 #include "evaluator/evaluator.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "host/event_list.h"
 #include "host/processing_host.h"
@@ -32,14 +33,14 @@ void BM_ModuleRebuild(benchmark::State& state) {
     ProcessingHost host(pool, 0x1b);
     host.logging = false;
     void* module = nullptr;
-    if (MpFactory::instance()->createInstance(L"VU Reridezizi2D", 0, &host, &module) != 0 ||
+    if (MpFactory::instance()->createInstance(kFormulaWaveshaperId, kProcessingModule, &host, &module) != 0 ||
         module == nullptr) {
         state.SkipWithError("the formula module is not registered");
         return;
     }
     raw::plugin::open(module);
     EventList events;
-    events.pinValue(0, 0, pinTextFromUtf8(formula.text));
+    events.pinValue(0, kWaveshaperTextPin, pinTextFromUtf8(formula.text));
     const float* table = static_cast<const float*>(pool.find(L"DV waveshaper3 1b curve"));
     for (auto _ : state) {
         raw::plugin::processBlock(module, 0, events.head());

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-namespace rebuildbench {
+#include "waveshaper/table_layout.h"
 
-inline constexpr int kTableEntries = 513;
+namespace rebuildbench {
 
 inline std::string repeated(const char* first, const char* piece, std::size_t length) {
     std::string s = first;
@@ -31,7 +31,7 @@ inline std::string summedTanh(int terms) {
 }
 
 inline double positionX(int i) {
-    return i * 0.01953125 - 5.0;
+    return i * kVoltsPerEntry + kTableLowVolts;
 }
 
 // The library calls a formula cannot avoid at the 513 positions (with the same arguments), and

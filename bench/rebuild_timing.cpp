@@ -6,6 +6,7 @@
 
 #include "evaluator/compiled_formula.h"
 #include "evaluator/evaluator.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "host/event_list.h"
 #include "host/processing_host.h"
@@ -51,14 +52,15 @@ int main() {
         ProcessingHost host(pool, 0x1b);
         host.logging = false;
         void* module = nullptr;
-        if (MpFactory::instance()->createInstance(L"VU Reridezizi2D", 0, &host, &module) != 0 ||
+        if (MpFactory::instance()->createInstance(kFormulaWaveshaperId, kProcessingModule, &host, &module) !=
+                0 ||
             module == nullptr) {
             std::fprintf(stderr, "the formula module is not registered\n");
             return 1;
         }
         raw::plugin::open(module);
         EventList events;
-        events.pinValue(0, 0, pinTextFromUtf8(formula.text));
+        events.pinValue(0, kWaveshaperTextPin, pinTextFromUtf8(formula.text));
         const double moduleTime =
             leastMicroseconds([&] { raw::plugin::processBlock(module, 0, events.head()); });
         raw::release(module);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "waveshaper/shape_block.h"
+#include "waveshaper/table_layout.h"
 #include "waveshaper/waveshaper2.h"
 
 namespace {
@@ -27,7 +28,7 @@ constexpr int kMaxBlock = 4096;
 struct Table {
     Table() {
         for (int i = 0; i < kTableEntries; ++i) {
-            const double x = i * 0.01953125 - 5.0;
+            const double x = i * kVoltsPerEntry + kTableLowVolts;
             entries[i] = static_cast<float>(std::tanh(3.0 * x) / std::tanh(3.0) * 5.0 * 0.1);
         }
     }

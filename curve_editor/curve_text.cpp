@@ -1,28 +1,15 @@
 // The curve text reader and writer, shared by the curve editor and the curve-points waveshaper.
 #include "curve_editor/curve_text.h"
 
-#include "curve_editor/number_text.h"
+#include "numbers/number_text.h"
+#include "numbers/float_narrowing.h"
 
-#include <cmath>
-#include <limits>
 #include <string>
 
 const PinText kDefaultCurveText = u"(-5.0,-5.0)(-4.0,-4.0)(-3.0,-3.0)(-2.0,-2.0)(-1.0,-1.0)(0.0,0.0)"
                                   u"(1.0,1.0)(2.0,2.0)(3.0,3.0)(4.0,4.0)(5.0,5.0)";
 
 namespace {
-
-// Narrows to single precision with IEEE round-to-nearest, including values beyond the float range,
-// which become infinities (converting those with a cast would be undefined behaviour).
-float narrowToFloat(double value) {
-    // Halfway between the largest float and 2^128: from there on the value rounds to infinity.
-    const double overflowThreshold = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
-    if (value >= overflowThreshold)
-        return std::numeric_limits<float>::infinity();
-    if (value <= -overflowThreshold)
-        return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(value);
-}
 
 // Position of the first c in text[start..], relative to start, or -1.
 long findFrom(const PinText& text, std::size_t start, char16_t c) {
@@ -38,6 +25,7 @@ float readPart(const PinText& text, std::size_t remainderStart, long partStart, 
     if (length >= 0 && static_cast<std::size_t>(length) < text.size() - begin)
         stop = begin + static_cast<std::size_t>(length);
     const char16_t* data = text.data();
+    // A number beyond the float range reads as an infinity, kept as such in the point.
     return narrowToFloat(readNumber(data + begin, data + stop));
 }
 

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "curve_editor/number_text.h"
+#include "numbers/number_text.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 
 namespace {
@@ -43,6 +44,31 @@ gfx::FontInfo textFont() {
     return font;
 }
 
+// The panel's text font and text settings (text colour, transparent background, aligned top left),
+// in force while the object lives; at its end the previous font is selected again and this one
+// deleted, so no drawing path can leave a font behind.
+class PanelTextFont {
+public:
+    explicit PanelTextFont(gfx::Painter& painter)
+        : painter(painter), font(painter.createFontIndirect(textFont())),
+          previousFont(painter.selectObject(font)) {
+        painter.setTextColor(kTextColour);
+        painter.setBkMode(gfx::kBackgroundTransparent);
+        painter.setTextAlign(gfx::kAlignLeft | gfx::kAlignTop);
+    }
+    ~PanelTextFont() {
+        painter.selectObject(previousFont);
+        painter.deleteObject(font);
+    }
+    PanelTextFont(const PanelTextFont&) = delete;
+    PanelTextFont& operator=(const PanelTextFont&) = delete;
+
+private:
+    gfx::Painter& painter;
+    const gfx::GdiObject font;
+    const gfx::GdiObject previousFont;
+};
+
 void drawText(gfx::Painter& painter, int32_t x, int32_t y, const std::string& text) {
     const std::wstring wide(text.begin(), text.end());
     painter.textOut(x, y, wide.c_str(), static_cast<int>(wide.size()));
@@ -58,7 +84,7 @@ gmpi::IMpUnknown* createWaveshaperGui() {
     return static_cast<gmpi::IMpUserInterface*>(new waveshaperGui());
 }
 
-const ModuleRegistration registration(L"Vedivizor Arirezudez3", 1, &createWaveshaperGui);
+const ModuleRegistration registration(kCurveWaveshaperId, kEditorModule, &createWaveshaperGui);
 
 } // namespace
 
@@ -66,7 +92,7 @@ waveshaperGui::waveshaperGui() {
     for (CurvePoint& point : points)
         point = CurvePoint{0.0f, 0.0f};
     curvePin.callback = new IGuiPinCallback<gmpi::IMpUserInterface>(this, &waveshaperGui::onCurvePinChanged);
-    registerPin(0, &curvePin);
+    registerPin(kCurveEditorTextPin, &curvePin);
 }
 
 int32_t waveshaperGui::panelWidth() const {
@@ -135,18 +161,11 @@ void waveshaperGui::paint(gfx::Painter& painter) {
     }
 
     if (dragIndex >= 0 && dragIndex < kCurvePointCount) {
-        const gfx::FontInfo fontInfo = textFont();
-        const gfx::GdiObject font = painter.createFontIndirect(fontInfo);
-        const gfx::GdiObject previousFont = painter.selectObject(font);
-        painter.setTextColor(kTextColour);
-        painter.setBkMode(gfx::kBackgroundTransparent);
-        painter.setTextAlign(gfx::kAlignLeft | gfx::kAlignTop);
+        const PanelTextFont text(painter);
         double xVolts = 0.0;
         double yVolts = 0.0;
         gridToVolts(points[dragIndex], &xVolts, &yVolts);
         drawText(painter, 0, 0, formatFixed(xVolts, 1, 3) + "," + formatFixed(yVolts, 1, 3));
-        painter.selectObject(previousFont);
-        painter.deleteObject(font);
     }
 
     painter.selectObject(previousPen);
@@ -186,27 +205,22 @@ void waveshaperGui::drawGrid(gfx::Painter& painter) {
 
     if (height <= 30)
         return;
-    const gfx::FontInfo fontInfo = textFont();
-    const gfx::GdiObject font = painter.createFontIndirect(fontInfo);
-    const gfx::GdiObject previousFont = painter.selectObject(font);
-    painter.setTextColor(kTextColour);
-    painter.setBkMode(gfx::kBackgroundTransparent);
-    painter.setTextAlign(gfx::kAlignLeft | gfx::kAlignTop);
+    uint32_t keptAlign = 0;
+    {
+        const PanelTextFont text(painter);
+        // Vertical axis: -5, -3, 1, 3, 5 (no label for -1); positive values above the centre.
+        for (float v = -5.0f; v < 5.1f; v += 2.0f) {
+            if (v == -1.0f)
+                continue;
+            drawText(painter, cx + 4, cy - toPixel((v * ty) * 0.2f) - 5, formatFixed(v, 0, 2));
+        }
 
-    // Vertical axis: -5, -3, 1, 3, 5 (no label for -1); positive values above the centre.
-    for (float v = -5.0f; v < 5.1f; v += 2.0f) {
-        if (v == -1.0f)
-            continue;
-        drawText(painter, cx + 4, cy - toPixel((v * ty) * 0.2f) - 5, formatFixed(v, 0, 2));
+        keptAlign = painter.setTextAlign(gfx::kAlignCenter | gfx::kAlignTop);
+        // Horizontal axis: -4, -2, 0, 2, 4, centred under their ticks.
+        for (float v = -4.0f; v < 4.1f; v += 2.0f)
+            drawText(painter, cx + toPixel((v * tx) * 0.2f), cy + 4, formatFixed(v, 0, 2));
     }
-
-    const uint32_t keptAlign = painter.setTextAlign(gfx::kAlignCenter | gfx::kAlignTop);
-    // Horizontal axis: -4, -2, 0, 2, 4, centred under their ticks.
-    for (float v = -4.0f; v < 4.1f; v += 2.0f)
-        drawText(painter, cx + toPixel((v * tx) * 0.2f), cy + 4, formatFixed(v, 0, 2));
-
-    painter.selectObject(previousFont);
-    painter.deleteObject(font);
+    // The font goes before the alignment is restored, as it always has.
     painter.setTextAlign(keptAlign);
 }
 

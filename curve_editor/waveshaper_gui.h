@@ -9,6 +9,7 @@
 #include "gui/gfx_base.h"
 #include "gui/painter.h"
 
+// The curve editor module: the panel of the curve waveshaper, an editor-kind module.
 class waveshaperGui : public DvGuiWindowsGfxBase {
 public:
     waveshaperGui();

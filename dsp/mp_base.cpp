@@ -1,6 +1,7 @@
 #include "dsp/mp_base.h"
 
 #include "dsp/mp_pin.h"
+#include "factory/reference_count.h"
 
 // ---- MpPluginBase ----
 
@@ -28,11 +29,7 @@ int32_t MpPluginBase::addRef() {
 }
 
 int32_t MpPluginBase::release() {
-    if (--refCount == 0) {
-        delete this;
-        return 0;
-    }
-    return refCount;
+    return releaseReference(this, refCount);
 }
 
 int32_t MpPluginBase::attachHost(gmpi::IMpUnknown* newHost) {
@@ -92,7 +89,7 @@ void MpPluginBase::onPinsUpdated() {}
 
 void MpPluginBase::onStart() {
     for (const auto& entry : pins) {
-        if (entry.second->direction() == 1)
+        if (entry.second->direction() == kPinOutput)
             entry.second->sendInitialState();
     }
 }
@@ -105,7 +102,7 @@ void MpBase::processNothing(int32_t, int32_t) {}
 
 void MpBase::adjustStreamingCount(bool isStreaming) {
     streamingCount += isStreaming ? 1 : -1;
-    if (streamingCount != 0 && sleepMode != 1)
+    if (streamingCount != 0 && sleepMode != kMaySleepAlways)
         activeProcess = moduleProcess;
     else
         activeProcess = &MpBase::sleepAwareProcess;
@@ -121,14 +118,14 @@ void MpBase::registerPin(int32_t id, MpPinBase& pin, PinHandler handler) {
     pin.id = id;
     pin.owner = this;
     pin.changeHandler = handler;
-    if (handler == nullptr && pin.direction() == 0)
+    if (handler == nullptr && pin.direction() == kPinInput)
         pin.changeHandler = pin.defaultHandler();
     pins.emplace(id, &pin);
 }
 
 void MpBase::sleepAwareProcess(int32_t bufferOffset, int32_t sampleFrames) {
     for (;;) {
-        const bool mayIdle = sleepMode == -1 ? streamingCount == 0 : sleepMode == 1;
+        const bool mayIdle = sleepMode == kSleepWhenIdle ? streamingCount == 0 : sleepMode == kMaySleepAlways;
         if (!mayIdle) {
             activeProcess = moduleProcess;
             if (sampleFrames > 0)

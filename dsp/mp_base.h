@@ -12,6 +12,13 @@
 
 class MpPinBase;
 
+// When a module may ask the host to suspend it. Any other value means never.
+enum SleepMode : int32_t {
+    kSleepWhenIdle = -1, // once no pin streams
+    kNeverSleep = 0,
+    kMaySleepAlways = 1, // whether pins stream or not
+};
+
 // IMpPlugin and IMpPlugin2 declare processBlock and deliverMessage with one signature, so a single C++
 // override would serve both tables. Each face therefore forwards these two operations to a virtual of
 // its own; the other operations (queryInterface, addRef, release, open, assignPinBuffer) stay shared.
@@ -30,6 +37,7 @@ protected:
     virtual int32_t primaryDeliverMessage(int32_t a, int32_t b, int32_t c) = 0;
 };
 
+// The IMpPlugin2 face of a module, with its own processBlock and deliverMessage.
 class MpPlugin2Face : public gmpi::IMpPlugin2 {
 public:
     // [processing thread] and [any thread]: the contracts of IMpPlugin2.
@@ -86,7 +94,7 @@ public:
     int32_t blockPosition = 0;
     int32_t sleepCountdown = 0;
     int32_t streamingCount = 0;
-    int32_t sleepMode = -1; // -1: sleep when nothing streams, 1: always may sleep, else never
+    SleepMode sleepMode = kSleepWhenIdle;
     bool maySleepNow = true;
     bool messageGuard = false;
 
@@ -102,6 +110,7 @@ private:
     int32_t refCount = 1;
 };
 
+// The processing module base: pin registration, the block loop, the process-function switch and sleep.
 class MpBase : public MpPluginBase {
 public:
     using ProcessFunction = void (MpBase::*)(int32_t bufferOffset, int32_t sampleFrames);

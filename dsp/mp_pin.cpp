@@ -66,23 +66,23 @@ void AudioOutPin::setStreaming(bool isStreaming) {
 
 // ---- Text pins ----
 
-void MpControlPinBase<PinText, 1>::assignValue(const void* data, std::size_t count) {
+void MpControlPinBase<PinText, kTextData>::assignValue(const void* data, std::size_t count) {
     value.resize(count);
     if (count > 0)
         std::memcpy(&value[0], data, count * sizeof(char16_t));
 }
 
-void MpControlPinBase<PinText, 1>::setRawValue(int32_t byteSize, const void* data) {
+void MpControlPinBase<PinText, kTextData>::setRawValue(int32_t byteSize, const void* data) {
     const std::size_t count = byteSize > 0 && data != nullptr ? static_cast<std::size_t>(byteSize) / 2 : 0;
     assignValue(data, count);
 }
 
-void MpControlPinBase<PinText, 1>::sendInitialState() {
+void MpControlPinBase<PinText, kTextData>::sendInitialState() {
     if (gmpi::IMpProcessingHost* h = host())
         h->setOutputPinValue(blockPosition(), id, rawByteSize(), rawData());
 }
 
-void MpControlPin<PinText, 0, 1>::takeEvent(const gmpi::HostEvent* event) {
+void MpControlPin<PinText, kPinInput, kTextData>::takeEvent(const gmpi::HostEvent* event) {
     if (event->type != gmpi::kEventPinValue)
         return;
     std::size_t count = event->byteSize / 2;
@@ -98,7 +98,7 @@ void MpControlPin<PinText, 0, 1>::takeEvent(const gmpi::HostEvent* event) {
     updated = true;
 }
 
-void MpControlPin<PinText, 0, 1>::settleEvent(const gmpi::HostEvent* event) {
+void MpControlPin<PinText, kPinInput, kTextData>::settleEvent(const gmpi::HostEvent* event) {
     if (event->type == gmpi::kEventPinValue)
         updated = false;
 }

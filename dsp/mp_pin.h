@@ -8,6 +8,12 @@
 #include "factory/host_event.h"
 #include "factory/pin_text.h"
 
+// What a pin carries, by the numbers the host uses for data kinds.
+enum PinDataKind : int32_t { kTextData = 1, kAudioData = 5 };
+// Which way a pin's values flow, by the numbers the host uses for directions.
+enum PinDirection : int32_t { kPinInput = 0, kPinOutput = 1 };
+
+// A pin of a processing module: the block loop hands it its buffer and its events.
 class MpPinBase {
 public:
     MpPinBase() = default;
@@ -20,8 +26,8 @@ public:
     virtual void takeEvent(const gmpi::HostEvent* event);
     virtual void notifyEvent(const gmpi::HostEvent* event);
     virtual void settleEvent(const gmpi::HostEvent* event);
-    virtual int32_t dataKind() const = 0;  // 1 text, 5 audio
-    virtual int32_t direction() const = 0; // 0 input, 1 output
+    virtual PinDataKind dataKind() const = 0;
+    virtual PinDirection direction() const = 0;
     // The handler registration uses when none is given for an input pin.
     virtual MpBase::PinHandler defaultHandler() const = 0;
     // Output pins report their value or state at the start event.
@@ -47,7 +53,7 @@ public:
     virtual void setRawValue(int32_t byteSize, const void* data);
 
     void assignBuffer(float* newBuffer) override { buffer = newBuffer; }
-    int32_t dataKind() const override { return 5; }
+    PinDataKind dataKind() const override { return kAudioData; }
     MpBase::PinHandler defaultHandler() const override { return nullptr; }
 
     float* buffer = nullptr; // null until the host assigns one
@@ -60,7 +66,7 @@ public:
     // the change.
     void takeEvent(const gmpi::HostEvent* event) override;
     void settleEvent(const gmpi::HostEvent* event) override;
-    int32_t direction() const override { return 0; }
+    PinDirection direction() const override { return kPinInput; }
     void sendInitialState() override {}
 
     bool isStreaming() const { return streaming; }
@@ -70,7 +76,7 @@ public:
 
 class AudioOutPin : public MpAudioPinBase {
 public:
-    int32_t direction() const override { return 1; }
+    PinDirection direction() const override { return kPinOutput; }
     // Every output audio pin streams from the start event on.
     void sendInitialState() override;
 
@@ -84,15 +90,15 @@ public:
 // in the block loop without allocating.
 constexpr std::size_t kReservedTextLength = 1024;
 
-template <typename T, int32_t kDataKind> class MpControlPinBase;
+template <typename T, PinDataKind kDataKind> class MpControlPinBase;
 
 // The text control pin: its value is UTF-16 code units, 2 bytes each on the wire.
-template <> class MpControlPinBase<PinText, 1> : public MpPinBase {
+template <> class MpControlPinBase<PinText, kTextData> : public MpPinBase {
 public:
     MpControlPinBase() { value.reserve(kReservedTextLength); }
 
     void assignBuffer(float*) override {}
-    int32_t dataKind() const override { return 1; }
+    PinDataKind dataKind() const override { return kTextData; }
     MpBase::PinHandler defaultHandler() const override { return nullptr; }
     // Reports the value to the host at the owner's block position, without terminator.
     void sendInitialState() override;
@@ -112,15 +118,15 @@ protected:
     void assignValue(const void* data, std::size_t count);
 };
 
-template <typename T, int32_t kDirection, int32_t kDataKind> class MpControlPin;
+template <typename T, PinDirection kDirection, PinDataKind kDataKind> class MpControlPin;
 
-template <> class MpControlPin<PinText, 0, 1> : public MpControlPinBase<PinText, 1> {
+template <> class MpControlPin<PinText, kPinInput, kTextData> : public MpControlPinBase<PinText, kTextData> {
 public:
     // A pin value event (100) sets the value from dataPointer, or from inlineData when that is null
     // (at most the 8 bytes it holds), and marks it updated.
     void takeEvent(const gmpi::HostEvent* event) override;
     void settleEvent(const gmpi::HostEvent* event) override;
-    int32_t direction() const override { return 0; }
+    PinDirection direction() const override { return kPinInput; }
 };
 
-using TextInPin = MpControlPin<PinText, 0, 1>;
+using TextInPin = MpControlPin<PinText, kPinInput, kTextData>;

@@ -1,10 +1,10 @@
 #include "evaluator/evaluator.h"
 
-#include <clocale>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+
+#include "numbers/number_text.h"
 
 namespace {
 
@@ -172,29 +172,15 @@ void normaliseName(const char* name, char (&out)[kNameSize]) {
         out[n] = lowerAscii(name[n]);
 }
 
-// Numbers beyond the fast path go through strtod, with the dot replaced by the current locale's
-// decimal point, since strtod follows the locale.
+// Numbers beyond the fast path go to the exact reader, which rounds correctly under any locale and
+// stops where a decimal number ends: at the second dot. A number token holds only digits and dots and
+// at most kMaxTokenLength of them.
 double readLongNumber(const char* digits, std::size_t length) {
-    const char* point = std::localeconv()->decimal_point;
-    if (point == nullptr || point[0] == '\0')
-        point = ".";
-    char buffer[Evaluator::kMaxTokenLength + 16];
-    const std::size_t last = sizeof(buffer) - 1;
-    std::size_t n = 0;
-    bool seenPoint = false;
-    for (std::size_t i = 0; i < length && n < last; ++i) {
-        if (digits[i] != '.') {
-            buffer[n++] = digits[i];
-            continue;
-        }
-        if (seenPoint)
-            break;
-        seenPoint = true;
-        for (const char* d = point; *d != '\0' && n < last; ++d)
-            buffer[n++] = *d;
-    }
-    buffer[n] = '\0';
-    return std::strtod(buffer, nullptr);
+    char16_t wide[Evaluator::kMaxTokenLength];
+    const std::size_t count = length < Evaluator::kMaxTokenLength ? length : Evaluator::kMaxTokenLength;
+    for (std::size_t i = 0; i < count; ++i)
+        wide[i] = static_cast<char16_t>(static_cast<unsigned char>(digits[i]));
+    return ::readNumber(wide, wide + count);
 }
 
 const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "factory/module_ids.h"
 #include "reliability/rig.h"
 
 namespace {
@@ -63,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     mphost::SharedMemoryPool pool;
     pool.fill = in.ConsumeBool() ? 0 : 0x3c; // 0x3c3c3c3c: a finite float
-    rig::Module module(formula ? rig::kFormulaModuleId : rig::kCurveModuleId, pool,
+    rig::Module module(formula ? kFormulaWaveshaperId : kCurveWaveshaperId, pool,
                        in.ConsumeIntegral<int32_t>(), in.ConsumeIntegralInRange<int32_t>(1, 4096));
     if (!module.valid())
         return 0; // a module not yet registered in this build

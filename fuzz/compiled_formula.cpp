@@ -12,6 +12,7 @@
 
 #include "evaluator/compiled_formula.h"
 #include "support/formula_reference.h"
+#include "waveshaper/table_layout.h"
 #include "waveshaper/waveshaper2b.h"
 
 namespace {
@@ -53,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static double grid[kPoints];
     for (int i = 0; i < kPoints; ++i)
-        grid[i] = i * 0.01953125 - 5.0;
+        grid[i] = i * kVoltsPerEntry + kTableLowVolts;
     compare(compiled, formula.get(), grid, kPoints);
 
     if (nul != nullptr) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "curve_editor/curve_text.h"
+#include "factory/module_ids.h"
 #include "fuzz/text_module.h"
 #include "reliability/rig.h"
 
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fail("writing the points read back gives another text");
 
     // The table builder, through the module: the text arrives as a pin value event of the block.
-    static FuzzTextModule curve("curve_text", rig::kCurveModuleId, 0x5eed);
+    static FuzzTextModule curve("curve_text", kCurveWaveshaperId, 0x5eed);
     if (!curve.valid())
         fail("the curve-points module is not registered");
     curve.sendTextAndCheck(text);

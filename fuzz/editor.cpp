@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "factory/interface_id.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "factory/result_codes.h"
 #include "gui/platform/native_window_system.h"
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     EditorHost host;
     void* editor = nullptr;
-    if (MpFactory::instance()->createInstance(L"Vedivizor Arirezudez3", 1, host.unknown(), &editor) !=
+    if (MpFactory::instance()->createInstance(kCurveWaveshaperId, kEditorModule, host.unknown(), &editor) !=
             gmpi::kResultOk ||
         editor == nullptr)
         return 0; // not registered in this build

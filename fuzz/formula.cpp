@@ -14,6 +14,7 @@
 #include "evaluator/evaluator.h"
 #include "fuzz/text_module.h"
 #include "reliability/rig.h"
+#include "waveshaper/table_layout.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         static Evaluator lasting;
         double result = 0.0;
         int assigned = 0;
-        const double x = static_cast<double>(size) * 0.01953125 - 5.0;
+        const double x = static_cast<double>(size) * kVoltsPerEntry + kTableLowVolts;
         lasting.setVariable("x", &x);
         checkCode(lasting.evaluate(formula.get(), &result, &assigned));
         double read = 0.0;
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         lasting.deleteVariable(formula.get());
     }
 
-    static FuzzTextModule shaper("formula", rig::kFormulaModuleId, 0xf00);
+    static FuzzTextModule shaper("formula", kFormulaWaveshaperId, 0xf00);
     if (!shaper.valid())
         return 0; // the formula module is not in this build: the evaluator alone is fuzzed
     shaper.sendTextAndCheck(pinTextFromUtf8(std::string(reinterpret_cast<const char*>(data), size)));

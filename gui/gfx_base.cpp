@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "factory/reference_count.h"
+
 int32_t MpGuiWindowsGfxBase::openWindowCount = 0;
 
 namespace {
@@ -37,11 +39,7 @@ int32_t MpGuiWindowsGfxBase::queryInterface(const gmpi::InterfaceId& iid, void**
 }
 
 int32_t MpGuiWindowsGfxBase::release() {
-    if (--refCount == 0) {
-        delete this;
-        return 0;
-    }
-    return refCount;
+    return releaseReference(this, refCount);
 }
 
 int32_t MpGuiWindowsGfxBase::attachHost(gmpi::IMpUnknown* hostObject) {

@@ -41,6 +41,7 @@ struct MpWindowRect {
     int32_t right;
 };
 
+// The editor base with a native child window: sizing, the window and its reference count.
 class MpGuiWindowsGfxBase : public MpGuiBase, public gmpi::IMpGraphicsWinGdi {
 public:
     static constexpr const wchar_t* kWindowClassName = L"DefaultMpWClass";
@@ -106,6 +107,7 @@ private:
     int32_t refCount = 1;
 };
 
+// The window editor base that also keeps the host's style service.
 class DvGuiWindowsGfxBase : public MpGuiWindowsGfxBase {
 public:
     // [any thread, inside createInstance] Asks for IEditorHost, IWindowHost, then IStyleHost, and keeps

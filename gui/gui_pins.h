@@ -39,6 +39,7 @@ private:
     Method method;
 };
 
+// A pin of an editor module: its number, owner and change callback.
 class MpGuiPinBase {
 public:
     MpGuiPinBase() = default;
@@ -150,4 +151,5 @@ public:
     T value{};
 };
 
+// The editor's text pin.
 class StringGuiPin : public MpGuiPin<PinText> {};

@@ -82,6 +82,7 @@ public:
     int32_t sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) override;
 };
 
+// The first-generation editor base as modules derive from it.
 class MpGuiBase : public MpGuiBase_base {};
 
 // Second-generation base. addRef and release are left to the concrete editor.

@@ -10,8 +10,8 @@
 // earlier is faster than the gather instructions, than moving lanes one by one into integer
 // registers, and than reading indices stored just before (the read then waits for the store).
 //
-// Every lane computes the interpolation from an index clamped into 0..511: within the table the clamp
-// changes no truncation, and the conversion never sees NaN or a value out of range. The two ends then
+// Every lane computes the interpolation from an index clamped into 0..kLastStepStart: within the table the
+// clamp changes no truncation, and the conversion never sees NaN or a value out of range. The two ends then
 // replace it where they apply, the low end (sign bit of b set) last, since it takes precedence. The
 // ends get a zero fraction, so an infinite p never meets a zero difference (no invalid-operation flag
 // that the plain steps would not raise).
@@ -25,6 +25,7 @@
 #include <cstring>
 
 #include "waveshaper/shape_block.h"
+#include "waveshaper/table_layout.h"
 
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
@@ -38,7 +39,11 @@ namespace {
 // Samples per pass: the stored indices stay in the first-level cache (1 KiB on the stack).
 constexpr int32_t kChunk = 256;
 
-// Entries k0, k0 + 1, k1, k1 + 1 (k + 1 is at most 512): an 8-byte load and a load into the high half.
+// The highest index a lane interpolates from: the start of the last step.
+constexpr float kLastStepStart = kTableStepsPerUnit - 1.0f;
+
+// Entries k0, k0 + 1, k1, k1 + 1 (k + 1 is at most the last entry): an 8-byte load and a load into the high
+// half.
 inline __m128 loadPairs(const float* table, int32_t k0, int32_t k1) {
     const __m128d low = _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(table + k0)));
     return _mm_castpd_ps(_mm_loadh_pd(low, reinterpret_cast<const double*>(table + k1)));
@@ -55,19 +60,19 @@ inline __m128 loadPairs(const float* table, const int32_t* k) {
 // ---- SSE2 ----
 
 inline __m128 positions4(__m128 s) {
-    return _mm_mul_ps(_mm_add_ps(s, _mm_set1_ps(0.5f)), _mm_set1_ps(512.0f));
+    return _mm_mul_ps(_mm_add_ps(s, _mm_set1_ps(kTableOffset)), _mm_set1_ps(kTableStepsPerUnit));
 }
 
 inline __m128i indices4(__m128 p) {
-    // minps gives its second operand when either is NaN: a NaN p reads entry 511.
-    return _mm_cvttps_epi32(_mm_max_ps(_mm_min_ps(p, _mm_set1_ps(511.0f)), _mm_setzero_ps()));
+    // minps gives its second operand when either is NaN: a NaN p reads the last step's start.
+    return _mm_cvttps_epi32(_mm_max_ps(_mm_min_ps(p, _mm_set1_ps(kLastStepStart)), _mm_setzero_ps()));
 }
 
 inline __m128 shape4(const float* table, const int32_t* k, __m128 s, __m128 first, __m128 last) {
-    const __m128 b = _mm_add_ps(s, _mm_set1_ps(0.5f));
+    const __m128 b = _mm_add_ps(s, _mm_set1_ps(kTableOffset));
     const __m128 low = _mm_castsi128_ps(_mm_srai_epi32(_mm_castps_si128(b), 31));
-    const __m128 p = _mm_mul_ps(b, _mm_set1_ps(512.0f));
-    const __m128 high = _mm_cmpnlt_ps(p, _mm_set1_ps(512.0f)); // !(p < 512): NaN included
+    const __m128 p = _mm_mul_ps(b, _mm_set1_ps(kTableStepsPerUnit));
+    const __m128 high = _mm_cmpnlt_ps(p, _mm_set1_ps(kTableStepsPerUnit)); // !(p < steps): NaN included
     const __m128 whole = _mm_cvtepi32_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(k)));
     const __m128 fraction = _mm_andnot_ps(_mm_or_ps(low, high), _mm_sub_ps(p, whole));
     const __m128 pairs01 = loadPairs(table, k);
@@ -85,7 +90,7 @@ inline void shapeChunkSse2(const float* table, const float* in, float* out, int3
     for (int32_t n = 0; n < count; n += 4)
         _mm_store_si128(reinterpret_cast<__m128i*>(k + n), indices4(positions4(_mm_loadu_ps(in + n))));
     const __m128 first = _mm_set1_ps(table[0]);
-    const __m128 last = _mm_set1_ps(table[512]);
+    const __m128 last = _mm_set1_ps(table[kLastTableEntry]);
     for (int32_t n = 0; n < count; n += 4)
         _mm_storeu_ps(out + n, shape4(table, k + n, _mm_loadu_ps(in + n), first, last));
 }
@@ -106,10 +111,10 @@ void shapeBlockSse2(const float* table, const float* in, float* out, int32_t cou
 
 MP_TARGET_AVX2 inline __m256 shape8(const float* table, const int32_t* k, __m256 s, __m256 first,
                                     __m256 last) {
-    const __m256 b = _mm256_add_ps(s, _mm256_set1_ps(0.5f));
+    const __m256 b = _mm256_add_ps(s, _mm256_set1_ps(kTableOffset));
     const __m256 low = _mm256_castsi256_ps(_mm256_srai_epi32(_mm256_castps_si256(b), 31));
-    const __m256 p = _mm256_mul_ps(b, _mm256_set1_ps(512.0f));
-    const __m256 high = _mm256_cmp_ps(p, _mm256_set1_ps(512.0f), _CMP_NLT_UQ);
+    const __m256 p = _mm256_mul_ps(b, _mm256_set1_ps(kTableStepsPerUnit));
+    const __m256 high = _mm256_cmp_ps(p, _mm256_set1_ps(kTableStepsPerUnit), _CMP_NLT_UQ);
     const __m256 whole = _mm256_cvtepi32_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(k)));
     const __m256 fraction = _mm256_andnot_ps(_mm256_or_ps(low, high), _mm256_sub_ps(p, whole));
     // Samples 0, 1 | 4, 5 and 2, 3 | 6, 7, so that separating the pairs within each half leaves the
@@ -129,13 +134,14 @@ MP_TARGET_AVX2 inline __m256 shape8(const float* table, const int32_t* k, __m256
 MP_TARGET_AVX2 inline void shapeChunkAvx2(const float* table, const float* in, float* out, int32_t count) {
     alignas(32) int32_t k[kChunk];
     for (int32_t n = 0; n < count; n += 8) {
-        const __m256 p = _mm256_mul_ps(_mm256_add_ps(_mm256_loadu_ps(in + n), _mm256_set1_ps(0.5f)),
-                                       _mm256_set1_ps(512.0f));
-        const __m256 clamped = _mm256_max_ps(_mm256_min_ps(p, _mm256_set1_ps(511.0f)), _mm256_setzero_ps());
+        const __m256 p = _mm256_mul_ps(_mm256_add_ps(_mm256_loadu_ps(in + n), _mm256_set1_ps(kTableOffset)),
+                                       _mm256_set1_ps(kTableStepsPerUnit));
+        const __m256 clamped =
+            _mm256_max_ps(_mm256_min_ps(p, _mm256_set1_ps(kLastStepStart)), _mm256_setzero_ps());
         _mm256_store_si256(reinterpret_cast<__m256i*>(k + n), _mm256_cvttps_epi32(clamped));
     }
     const __m256 first = _mm256_set1_ps(table[0]);
-    const __m256 last = _mm256_set1_ps(table[512]);
+    const __m256 last = _mm256_set1_ps(table[kLastTableEntry]);
     for (int32_t n = 0; n < count; n += 8)
         _mm256_storeu_ps(out + n, shape8(table, k + n, _mm256_loadu_ps(in + n), first, last));
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "factory/module_ids.h"
 #include "waveshaper/shape_block.h"
 
 const wchar_t kTableNameFormat[] = L"DV waveshaper3 %x curve";
@@ -27,9 +28,9 @@ void formatTableName(uint32_t handle, wchar_t (&name)[kTableNameLength]) {
 }
 
 Waveshaper::Waveshaper() {
-    registerPin(0, textPin);
-    registerPin(1, inputPin);
-    registerPin(2, outputPin);
+    registerPin(kWaveshaperTextPin, textPin);
+    registerPin(kWaveshaperAudioInPin, inputPin);
+    registerPin(kWaveshaperAudioOutPin, outputPin);
 }
 
 Waveshaper::~Waveshaper() = default;
@@ -51,14 +52,14 @@ int32_t Waveshaper::open() {
 }
 
 float shapeSample(const float* table, float sample) {
-    const float b = sample + 0.5f;
+    const float b = sample + kTableOffset;
     if (std::signbit(b))
         return table[0];
-    const float p = b * 512.0f;
-    // k = trunc(p) is 512 or more (or the conversion would overflow) exactly when p is not below 512:
-    // NaN and infinities included. Testing first keeps the conversion within range.
-    if (!(p < 512.0f))
-        return table[kTableEntries - 1];
+    const float p = b * kTableStepsPerUnit;
+    // k = trunc(p) is the last entry or more (or the conversion would overflow) exactly when p is not
+    // below the step count: NaN and infinities included. Testing first keeps the conversion in range.
+    if (!(p < kTableStepsPerUnit))
+        return table[kLastTableEntry];
     const int32_t k = static_cast<int32_t>(p);
     return table[k] + (p - static_cast<float>(k)) * (table[k + 1] - table[k]);
 }

@@ -7,11 +7,8 @@
 
 #include "dsp/mp_base.h"
 #include "dsp/mp_pin.h"
+#include "waveshaper/table_layout.h"
 
-// Entry i belongs to the input sample i/512 - 0.5 (-5 V + i x 10/512 V); each holds the output sample.
-constexpr int kTableEntries = 513;
-// The block asked of the host: room for 514 floats, of which the last is never touched.
-constexpr int32_t kTableBytes = 2056;
 // Every module whose instance handle is equal shares the block of this name ("%x": lowercase hex).
 extern const wchar_t kTableNameFormat[];
 constexpr int kTableNameLength = 40;
@@ -19,6 +16,7 @@ constexpr int kTableNameLength = 40;
 // Writes kTableNameFormat with the handle as unsigned lowercase hex without leading zeros, terminated.
 void formatTableName(uint32_t handle, wchar_t (&name)[kTableNameLength]);
 
+// The core of both waveshaper modules; each module class derives from it and builds the table.
 class Waveshaper : public MpBase {
 public:
     Waveshaper();

@@ -1,40 +1,37 @@
 #include "waveshaper/waveshaper2.h"
 
-#include <cmath>
-
 #include "curve_editor/curve_text.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
+#include "numbers/float_narrowing.h"
 
 namespace {
 
-// Table position of a grid x: 0 for -5 V, 256 for 0 V, 512 for +5 V.
+// A grid unit is a tenth of a volt: a hundredth of a sample.
+constexpr double kSamplesPerGridUnit = 0.01;
+// The output sample at grid y = 0, the top of the panel (+5 V).
+constexpr double kTopSample = 0.5;
+
+// Table position of a grid x: 0 for -5 V, the middle entry for 0 V, the last entry for +5 V.
 double tablePosition(const CurvePoint& point) {
-    return static_cast<double>(point.x * 512.0f) * 0.01;
+    return static_cast<double>(point.x * kTableStepsPerUnit) * kSamplesPerGridUnit;
 }
 
-// The end index of a segment: its position truncated toward zero, at most 512. Positions below 1
-// (NaN included) end at 0, where no segment writes; testing first keeps the conversion in range.
+// The end index of a segment: its position truncated toward zero, at most the last entry. Positions
+// below 1 (NaN included) end at 0, where no segment writes; testing first keeps the conversion in range.
 int32_t endIndex(double position) {
-    if (position >= 512.0)
-        return 512;
+    if (position >= kLastTableEntry)
+        return kLastTableEntry;
     if (position >= 1.0)
         return static_cast<int32_t>(position);
     return 0;
-}
-
-// Narrows to single precision; a value that is not finite there is stored as 0.
-float finiteEntry(double value) {
-    // Beyond this magnitude (FLT_MAX plus half a unit in the last place) the float would be infinite.
-    if (!(std::fabs(value) < 0x1.ffffffp127))
-        return 0.0f;
-    return static_cast<float>(value);
 }
 
 gmpi::IMpUnknown* createWaveshaper2() {
     return static_cast<gmpi::IMpPlugin*>(new Waveshaper2());
 }
 
-const ModuleRegistration registration(L"Vedivizor Arirezudez3", 0, &createWaveshaper2);
+const ModuleRegistration registration(kCurveWaveshaperId, kProcessingModule, &createWaveshaper2);
 
 } // namespace
 
@@ -54,14 +51,15 @@ void fillCurveTable(float* table, const CurvePoint* read, int count) {
         if (previousPosition - position == 0.0) {
             // No width: the segment holds the later point's y.
             slope = 0.0;
-            intercept = 0.5 - static_cast<double>(points[k].y) * 0.01;
+            intercept = kTopSample - static_cast<double>(points[k].y) * kSamplesPerGridUnit;
         } else {
-            slope = static_cast<double>(rise) * 0.01 / (previousPosition - position);
-            intercept = (0.5 - static_cast<double>(points[k - 1].y) * 0.01) - slope * previousPosition;
+            slope = static_cast<double>(rise) * kSamplesPerGridUnit / (previousPosition - position);
+            intercept = (kTopSample - static_cast<double>(points[k - 1].y) * kSamplesPerGridUnit) -
+                        slope * previousPosition;
         }
         const int32_t end = k == kCurvePointCount - 1 ? kTableEntries : endIndex(position);
         for (; i < end; ++i)
-            table[i] = finiteEntry(static_cast<double>(i) * slope + intercept);
+            table[i] = narrowToFiniteFloat(static_cast<double>(i) * slope + intercept);
         previousPosition = position;
     }
 }

@@ -4,6 +4,7 @@
 
 #include "waveshaper/waveshaper.h"
 
+// The curve-points waveshaper module.
 class Waveshaper2 : public Waveshaper {
 public:
     // [processing thread] Reads up to 11 points and fills all 513 entries. A text whose points end

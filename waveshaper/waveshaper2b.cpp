@@ -1,6 +1,6 @@
 #include "waveshaper/waveshaper2b.h"
-
-#include <cmath>
+#include "factory/module_ids.h"
+#include "numbers/float_narrowing.h"
 
 #include "factory/mp_factory.h"
 #include "factory/pin_text.h"
@@ -11,8 +11,6 @@ gmpi::IMpUnknown* createWaveshaper2b() {
     return static_cast<gmpi::IMpPlugin*>(new Waveshaper2b());
 }
 
-// Table position i stands for x = i x 10/512 - 5 V, exact in double precision.
-constexpr double kVoltsPerEntry = 0.01953125;
 static_assert(kTableEntries <= CompiledFormula::kMaxPoints, "the compiled formula covers the whole table");
 
 struct Positions {
@@ -22,7 +20,7 @@ struct Positions {
 constexpr Positions makePositions() {
     Positions p{};
     for (int i = 0; i < kTableEntries; ++i)
-        p.x[i] = i * kVoltsPerEntry - 5.0; // exact: no rounding at compile time or at run time
+        p.x[i] = i * kVoltsPerEntry + kTableLowVolts; // exact: no rounding at compile time or at run time
     return p;
 }
 
@@ -30,14 +28,10 @@ constexpr Positions kPositions = makePositions();
 
 } // namespace
 
-static const ModuleRegistration registration(L"VU Reridezizi2D", 0, &createWaveshaper2b);
+static const ModuleRegistration registration(kFormulaWaveshaperId, kProcessingModule, &createWaveshaper2b);
 
 float formulaTableEntry(double volts) {
-    const double sample = volts * 0.1;
-    // Beyond FLT_MAX plus half a unit in the last place the float would be infinite; NaN fails too.
-    if (!(std::fabs(sample) < 0x1.ffffffp127))
-        return 0.0f;
-    return static_cast<float>(sample);
+    return narrowToFiniteFloat(volts * kUnitsPerVolt);
 }
 
 void Waveshaper2b::rebuildTable() {

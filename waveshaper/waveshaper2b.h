@@ -5,6 +5,7 @@
 #include "evaluator/compiled_formula.h"
 #include "waveshaper/waveshaper.h"
 
+// The formula waveshaper module.
 class Waveshaper2b : public Waveshaper {
 public:
     // [audio thread] Evaluates the formula at x = -5 V + i x 10/512 V for i = 0 to 512 as one

@@ -1,6 +1,6 @@
 // Locale-independent number reading and writing: C-locale wide string-to-double syntax, correct
 // rounding, and fixed-point writing with ties away from zero from the exact double.
-#include "curve_editor/number_text.h"
+#include "numbers/number_text.h"
 
 #include <gtest/gtest.h>
 

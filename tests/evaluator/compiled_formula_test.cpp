@@ -18,6 +18,7 @@
 #include "evaluator/compiled_formula.h"
 #include "evaluator/formula_generator.h"
 #include "support/formula_reference.h"
+#include "waveshaper/table_layout.h"
 #include "waveshaper/waveshaper2b.h"
 
 namespace {
@@ -28,7 +29,7 @@ struct Grid {
     double x[kPoints];
     Grid() {
         for (int i = 0; i < kPoints; ++i)
-            x[i] = i * 0.01953125 - 5.0;
+            x[i] = i * kVoltsPerEntry + kTableLowVolts;
     }
 };
 const Grid kGrid;

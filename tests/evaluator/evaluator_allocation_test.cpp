@@ -15,6 +15,7 @@
 #include "evaluator/evaluator.h"
 #include "support/alloc_counter.h"
 #include "throw_counter.h"
+#include "waveshaper/table_layout.h"
 
 namespace {
 
@@ -61,8 +62,8 @@ TEST_P(EvaluateAllocates, NothingAndThrowsNothing) {
     const long throwsBefore = throwcount::thrown();
     int codes = 0;
     alloc::startCounting();
-    for (int i = 0; i < 513; ++i) {
-        const double x = i * 0.01953125 - 5.0;
+    for (int i = 0; i < kTableEntries; ++i) {
+        const double x = i * kVoltsPerEntry + kTableLowVolts;
         evaluator.setVariable("x", &x);
         double result = 0.0;
         int assigned = 0;
@@ -72,7 +73,7 @@ TEST_P(EvaluateAllocates, NothingAndThrowsNothing) {
     const alloc::Counts counts = alloc::stopCounting();
     EXPECT_EQ(counts.allocations, 0);
     EXPECT_EQ(throwcount::thrown() - throwsBefore, 0);
-    EXPECT_EQ(codes, 513);
+    EXPECT_EQ(codes, kTableEntries);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formulas, EvaluateAllocates, ::testing::ValuesIn(kFormulas));

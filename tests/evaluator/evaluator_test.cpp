@@ -3,11 +3,15 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "evaluator/evaluator.h"
+#include "numbers/number_text.h"
 
 namespace {
 
@@ -306,6 +310,59 @@ TEST(Evaluator, NumbersIgnoreTheLocaleDecimalComma) {
     EXPECT_EQ(cut, 1.2);
     EXPECT_EQ(code4, kErrorNone);
     EXPECT_EQ(longPi, 3.14159265358979323846264338327);
+}
+
+// A number token is digits and dots; the evaluator reads it as the exact reader reads the same text:
+// up to the second dot, a lone dot as 0, correctly rounded however many digits. Its own fast path
+// must agree bit for bit, so tokens of every length up to the limit and of several digit mixes are
+// compared, among them decimal halfway points between neighbouring doubles.
+TEST(Evaluator, NumberTokensReadAsTheExactReaderReadsThem) {
+    std::vector<std::string> tokens = {".",
+                                       "..",
+                                       "0",
+                                       "0.",
+                                       ".0",
+                                       "1.2.3",
+                                       "5..",
+                                       "..5",
+                                       "0000000000000000000000000000001",
+                                       "9007199254740993",
+                                       "9007199254740995",
+                                       "18014398509481986",
+                                       "9007199254740993.0",
+                                       "0.9007199254740993",
+                                       "123456789012345678901234567890.",
+                                       ".000000000000000000000000000001",
+                                       "1.0000000000000001110223024625"};
+    std::mt19937_64 random(2026);
+    const char digits[] = "0123456789";
+    for (int t = 0; t < 100000; ++t) {
+        const int length = 1 + static_cast<int>(random() % Evaluator::kMaxTokenLength);
+        const int shape = static_cast<int>(random() % 4);
+        const int point = static_cast<int>(random() % static_cast<unsigned>(length));
+        std::string token;
+        for (int i = 0; i < length; ++i) {
+            if (shape == 0) // dots anywhere, often several
+                token += random() % 11 == 0 ? '.' : digits[random() % 10];
+            else if (shape == 1) // one dot
+                token += i == point ? '.' : digits[random() % 10];
+            else if (shape == 2) // runs of nines and zeros, which sit next to rounding boundaries
+                token += i == point ? '.' : "09"[random() % 2];
+            else // no dot: integers
+                token += digits[random() % 10];
+        }
+        tokens.push_back(token);
+    }
+    for (const std::string& token : tokens) {
+        Evaluator evaluator;
+        double result = -1.0;
+        int assigned = 0;
+        ASSERT_EQ(evaluator.evaluate(token.c_str(), &result, &assigned), 0) << token;
+        const std::u16string wide(token.begin(), token.end());
+        const double exact = readNumber(wide.data(), wide.data() + wide.size());
+        ASSERT_EQ(std::memcmp(&result, &exact, sizeof(double)), 0)
+            << token << ": " << result << " against " << exact;
+    }
 }
 
 } // namespace

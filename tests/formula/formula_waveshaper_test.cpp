@@ -11,23 +11,24 @@
 
 #include "evaluator/evaluator.h"
 #include "evaluator/formula_generator.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "host/event_list.h"
 #include "host/processing_host.h"
 #include "host/raw_calls.h"
 #include "support/formula_reference.h"
+#include "waveshaper/table_layout.h"
 #include "waveshaper/waveshaper2b.h"
 
 namespace {
 
 using namespace mphost;
 
-constexpr int kEntries = 513;
 constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
 // Position i stands for x = i x 10/512 - 5 V.
 double xAt(int i) {
-    return i * 0.01953125 - 5.0;
+    return i * kVoltsPerEntry + kTableLowVolts;
 }
 
 // The entry for an output of `volts`: volts x 0.1 narrowed to float, 0 for anything not finite.
@@ -43,8 +44,9 @@ protected:
     void SetUp() override {
         pool.fill = 0x7F; // fresh memory holds 3.4e38 in every float, never a valid entry
         host.logging = false;
-        ASSERT_EQ(MpFactory::instance()->createInstance(L"VU Reridezizi2D", 0, &host, &module),
-                  gmpi::kResultOk);
+        ASSERT_EQ(
+            MpFactory::instance()->createInstance(kFormulaWaveshaperId, kProcessingModule, &host, &module),
+            gmpi::kResultOk);
         ASSERT_NE(module, nullptr);
         ASSERT_EQ(raw::plugin::open(module), gmpi::kResultOk);
         table = static_cast<const float*>(pool.find(L"DV waveshaper3 2b curve"));
@@ -57,17 +59,17 @@ protected:
 
     void send(const PinText& formula) {
         EventList events;
-        events.pinValue(0, 0, formula);
+        events.pinValue(0, kWaveshaperTextPin, formula);
         raw::plugin::processBlock(module, 0, events.head());
     }
     void send(const std::string& utf8) { send(pinTextFromUtf8(utf8)); }
 
     void expectTable(const std::function<double(double)>& volts) {
-        for (int i = 0; i < kEntries; ++i)
+        for (int i = 0; i < kTableEntries; ++i)
             ASSERT_EQ(table[i], entryFor(volts(xAt(i)))) << "entry " << i;
     }
     void expectAllZero() {
-        for (int i = 0; i < kEntries; ++i)
+        for (int i = 0; i < kTableEntries; ++i)
             ASSERT_EQ(table[i], 0.0f) << "entry " << i;
     }
 
@@ -84,7 +86,7 @@ TEST_F(FormulaModule, IdentityIsExactAndLeavesTheLastFloatAlone) {
     EXPECT_EQ(table[256], 0.0f);
     EXPECT_EQ(table[512], 0.5f);
     unsigned char beyond[4];
-    std::memcpy(beyond, &table[kEntries], 4);
+    std::memcpy(beyond, &table[kTableEntries], 4);
     EXPECT_EQ(beyond[0], 0x7F);
     EXPECT_EQ(beyond[3], 0x7F);
 }
@@ -145,7 +147,7 @@ TEST_F(FormulaModule, SpotValues) {
 TEST_F(FormulaModule, VariablesCarryOverWithinOneRebuildOnly) {
     auto expectRunningSum = [this] {
         double e = 2.718281828459045;
-        for (int i = 0; i < kEntries; ++i) {
+        for (int i = 0; i < kTableEntries; ++i) {
             e += 0.01953125;
             ASSERT_EQ(table[i], entryFor(e)) << "entry " << i;
         }
@@ -197,18 +199,18 @@ TEST_F(FormulaModule, TableIsTheEvaluatorsBitForBit) {
     formulagen::Generator generator(2026);
     for (int i = 0; i < 300; ++i)
         formulas.push_back(generator.next());
-    double xs[kEntries];
-    for (int i = 0; i < kEntries; ++i)
+    double xs[kTableEntries];
+    for (int i = 0; i < kTableEntries; ++i)
         xs[i] = xAt(i);
     for (const std::string& formula : formulas) {
-        float expected[kEntries];
+        float expected[kTableEntries];
         if (formula.size() > Evaluator::kMaxExpressionLength) {
             for (float& e : expected)
                 e = 0.0f;
         } else {
-            double values[kEntries];
-            formularef::referenceValues(formula.c_str(), xs, kEntries, values);
-            for (int i = 0; i < kEntries; ++i)
+            double values[kTableEntries];
+            formularef::referenceValues(formula.c_str(), xs, kTableEntries, values);
+            for (int i = 0; i < kTableEntries; ++i)
                 expected[i] = formulaTableEntry(values[i]);
         }
         send(formula);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "curve_editor/waveshaper_gui.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "gui/platform/native_window_system.h"
 #include "gui/software_canvas.h"
@@ -77,7 +78,7 @@ protected:
         void* factory = nullptr;
         ASSERT_EQ(MpFactory::instance()->queryInterface(gmpi::kIidFactory2, &factory), gmpi::kResultOk);
         void* object = nullptr;
-        ASSERT_EQ(raw::createInstance(factory, L"Vedivizor Arirezudez3", 1, host.unknown(), &object),
+        ASSERT_EQ(raw::createInstance(factory, kCurveWaveshaperId, kEditorModule, host.unknown(), &object),
                   gmpi::kResultOk);
         ui = object;
         ASSERT_EQ(raw::queryInterface(ui, gmpi::kIidGraphicsWinGdi, &graphics), gmpi::kResultOk);
@@ -99,8 +100,8 @@ protected:
         ASSERT_NE(window, nullptr);
     }
     void deliver(const PinText& text) {
-        raw::editor::setPin(ui, 0, 0, static_cast<int32_t>(text.size() * 2), text.data());
-        raw::editor::notifyPin(ui, 0, 0);
+        raw::editor::setPin(ui, kCurveEditorTextPin, 0, static_cast<int32_t>(text.size() * 2), text.data());
+        raw::editor::notifyPin(ui, kCurveEditorTextPin, 0);
     }
     const gfx::Canvas& paintWindow() {
         native::sendMessage(window, platform::kWmPaint, 0, 0);
@@ -390,8 +391,8 @@ TEST_F(CurveEditor, OwnSendIsNotReadBackButOtherChangesAre) {
     deliver(u"");
     // A host that hands the value straight back as a pin change.
     host.onPinValue = [this](const PinValueSent& sent) {
-        raw::editor::setPin(ui, 0, 0, sent.byteCount, sent.text.data());
-        raw::editor::notifyPin(ui, 0, 0);
+        raw::editor::setPin(ui, kCurveEditorTextPin, 0, sent.byteCount, sent.text.data());
+        raw::editor::notifyPin(ui, kCurveEditorTextPin, 0);
     };
     press(100, 100);
     move(101, 100);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "gui/mp_gui_base.h"
 #include "host/editor_host.h"
@@ -287,7 +288,7 @@ TEST(EditorHostServices, FactoryReportsAMissingServiceOfTheCurveEditor) {
         host.offerStyleHost = c.style;
         host.offerEditorHost2 = false;
         void* object = nullptr;
-        EXPECT_EQ(raw::createInstance(factory, L"Vedivizor Arirezudez3", 1, host.unknown(), &object),
+        EXPECT_EQ(raw::createInstance(factory, kCurveWaveshaperId, kEditorModule, host.unknown(), &object),
                   c.result);
         if (c.result == gmpi::kResultOk) {
             ASSERT_NE(object, nullptr);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "factory/interface_id.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "factory/pin_text.h"
 #include "factory/result_codes.h"
@@ -26,8 +27,8 @@ class HostileEditorHost : public ::testing::Test {
 protected:
     void SetUp() override {
         windowsBefore = native::liveWindowCount();
-        if (MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, host.unknown(), &editor) !=
-                gmpi::kResultOk ||
+        if (MpFactory::instance()->createInstance(kCurveWaveshaperId, kEditorModule, host.unknown(),
+                                                  &editor) != gmpi::kResultOk ||
             editor == nullptr)
             GTEST_SKIP() << "editor not registered in this build";
         ASSERT_EQ(raw::queryInterface(editor, gmpi::kIidGraphicsWinGdi, &graphics), gmpi::kResultOk);
@@ -44,8 +45,8 @@ protected:
         EXPECT_EQ(native::liveWindowCount(), windowsBefore);
     }
     void sendText(const PinText& text) {
-        raw::editor::setPin(editor, 0, 0, pinTextByteSize(text), text.data());
-        raw::editor::notifyPin(editor, 0, 0);
+        raw::editor::setPin(editor, kCurveEditorTextPin, 0, pinTextByteSize(text), text.data());
+        raw::editor::notifyPin(editor, kCurveEditorTextPin, 0);
     }
     void mouse(platform::WindowHandle window) {
         native::sendMessage(window, platform::kWmLButtonDown, 1, platform::makeMouseLParam(50, 50));
@@ -64,9 +65,9 @@ protected:
 TEST_F(HostileEditorHost, PinValuesBeforeOpenAndAfterClose) {
     sendText(kIdentityCurve);
     sendText(u"garbage)");
-    raw::editor::setPin(editor, 0, 0, -4, nullptr);
-    raw::editor::setPin(editor, 0, 0, 7, "(1,2)(3");
-    raw::editor::notifyPin(editor, 0, 0);
+    raw::editor::setPin(editor, kCurveEditorTextPin, 0, -4, nullptr);
+    raw::editor::setPin(editor, kCurveEditorTextPin, 0, 7, "(1,2)(3");
+    raw::editor::notifyPin(editor, kCurveEditorTextPin, 0);
     raw::editor::setPin(editor, 5, 0, 2, u"x");
     raw::editor::notifyPin(editor, -1, 0);
 
@@ -126,7 +127,8 @@ TEST_F(HostileEditorHost, WindowClosedByItsOwnMessage) {
 
 TEST(HostileEditorHostFactory, EditorWithoutHostOrServicesIsRefused) {
     void* editor = nullptr;
-    const int32_t bare = MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, nullptr, &editor);
+    const int32_t bare =
+        MpFactory::instance()->createInstance(kCurveWaveshaperId, kEditorModule, nullptr, &editor);
     if (bare == gmpi::kResultUnsupported)
         GTEST_SKIP() << "editor not registered in this build";
     EXPECT_EQ(bare, gmpi::kResultFailed);
@@ -136,8 +138,9 @@ TEST(HostileEditorHostFactory, EditorWithoutHostOrServicesIsRefused) {
     mphost::EditorHost host;
     host.offerWindowHost = false;
     editor = nullptr;
-    EXPECT_EQ(MpFactory::instance()->createInstance(rig::kCurveModuleId, 1, host.unknown(), &editor),
-              gmpi::kResultFailed);
+    EXPECT_EQ(
+        MpFactory::instance()->createInstance(kCurveWaveshaperId, kEditorModule, host.unknown(), &editor),
+        gmpi::kResultFailed);
     if (editor != nullptr)
         raw::release(editor);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "factory/module_ids.h"
 #include "host/event_list.h"
 #include "reliability/rig.h"
 
@@ -25,13 +26,13 @@ struct ModuleKind {
 };
 
 std::vector<ModuleKind> moduleKinds() {
-    return {{rig::kCurveModuleId, kHalfCurve}, {rig::kFormulaModuleId, u"x/2"}};
+    return {{kCurveWaveshaperId, kHalfCurve}, {kFormulaWaveshaperId, u"x/2"}};
 }
 
 // Creates the module through the factory without any host; null when not registered in this build.
 void* createBare(const wchar_t* id) {
     void* object = nullptr;
-    if (MpFactory::instance()->createInstance2(id, 0, &object) != gmpi::kResultOk)
+    if (MpFactory::instance()->createInstance2(id, kProcessingModule, &object) != gmpi::kResultOk)
         return nullptr;
     return object;
 }
@@ -62,7 +63,7 @@ protected:
     // Start event and the module's text at 0, then the rest of a 64-sample block.
     void processStartBlock() {
         EventList events;
-        events.start(0).pinValue(0, 0, kind.text);
+        events.start(0).pinValue(0, kWaveshaperTextPin, kind.text);
         raw::plugin::processBlock(module, 64, events.head());
     }
     bool outputUntouched() const {
@@ -86,8 +87,8 @@ protected:
 TEST_P(HostileProcessingHost, NullHostIsRefusedAndTheModuleStillProcessesSafely) {
     EXPECT_NE(raw::plugin2::attachHost(module2, nullptr), gmpi::kResultOk);
     raw::plugin::open(module);
-    raw::plugin::assignPinBuffer(module, 1, in.data());
-    raw::plugin::assignPinBuffer(module, 2, out.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioInPin, in.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioOutPin, out.data());
     processStartBlock();
     raw::plugin::processBlock(module, 64, nullptr);
     for (std::size_t i = 0; i < out.size(); ++i)
@@ -99,8 +100,8 @@ TEST_P(HostileProcessingHost, HostWithoutProcessingServicesKeepsNoReference) {
     host.refuseProcessingHost = true;
     EXPECT_NE(raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host)), gmpi::kResultOk);
     raw::plugin::open(module);
-    raw::plugin::assignPinBuffer(module, 1, in.data());
-    raw::plugin::assignPinBuffer(module, 2, out.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioInPin, in.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioOutPin, out.data());
     processStartBlock();
     for (std::size_t i = 0; i < out.size(); ++i)
         EXPECT_TRUE(std::isfinite(out.data()[i])) << i;
@@ -114,8 +115,8 @@ TEST_P(HostileProcessingHost, RefusedSharedMemoryGivesSilenceNotACrash) {
     host.refuseSharedMemory = true;
     raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host));
     raw::plugin::open(module);
-    raw::plugin::assignPinBuffer(module, 1, in.data());
-    raw::plugin::assignPinBuffer(module, 2, out.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioInPin, in.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioOutPin, out.data());
     processStartBlock();
     for (std::size_t i = 0; i < out.size(); ++i)
         EXPECT_TRUE(out.data()[i] == 0.0f || out.data()[i] == kUntouched) << i;
@@ -129,13 +130,13 @@ TEST_P(HostileProcessingHost, MissingBuffersAreNeverWritten) {
     // No buffer at all.
     processStartBlock();
     // Output only: no input to shape, so the output stays as it was.
-    raw::plugin::assignPinBuffer(module, 2, out.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioOutPin, out.data());
     raw::plugin::processBlock(module, 64, nullptr);
     EXPECT_TRUE(outputUntouched());
     // Input only (the output withdrawn): the input is not written either.
     const std::vector<float> before(in.data(), in.data() + in.size());
-    raw::plugin::assignPinBuffer(module, 2, nullptr);
-    raw::plugin::assignPinBuffer(module, 1, in.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioOutPin, nullptr);
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioInPin, in.data());
     raw::plugin::processBlock(module, 64, nullptr);
     EXPECT_TRUE(std::equal(before.begin(), before.end(), in.data()));
     EXPECT_TRUE(outputUntouched());
@@ -145,8 +146,8 @@ TEST_P(HostileProcessingHost, SecondOpenKeepsTheSameTable) {
     host.instanceHandle = 0x2a;
     raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host));
     EXPECT_EQ(raw::plugin::open(module), gmpi::kResultOk);
-    raw::plugin::assignPinBuffer(module, 1, in.data());
-    raw::plugin::assignPinBuffer(module, 2, out.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioInPin, in.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioOutPin, out.data());
     processStartBlock();
     EXPECT_EQ(raw::plugin2::open(module2), gmpi::kResultOk);
     EXPECT_EQ(pool.blockCount(), 1u);
@@ -179,14 +180,14 @@ TEST_P(HostileProcessingHost, EventsForUnregisteredPinsAreSkipped) {
     host.instanceHandle = 3;
     raw::plugin2::attachHost(module2, static_cast<gmpi::IMpUnknown*>(&host));
     raw::plugin::open(module);
-    raw::plugin::assignPinBuffer(module, 1, in.data());
-    raw::plugin::assignPinBuffer(module, 2, out.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioInPin, in.data());
+    raw::plugin::assignPinBuffer(module, kWaveshaperAudioOutPin, out.data());
     EXPECT_EQ(raw::plugin::assignPinBuffer(module, 3, out.data()), gmpi::kResultFailed);
     EXPECT_EQ(raw::plugin::assignPinBuffer(module, -1, out.data()), gmpi::kResultFailed);
     processStartBlock();
     const float* before = static_cast<const float*>(pool.find(rig::tableName(3)));
     ASSERT_NE(before, nullptr);
-    const std::vector<float> table(before, before + rig::kEntries);
+    const std::vector<float> table(before, before + kTableEntries);
 
     const PinText garbage = u"(((,,,)))garbage";
     EventList events;
@@ -208,7 +209,8 @@ INSTANTIATE_TEST_SUITE_P(Modules, HostileProcessingHost, ::testing::Values(0, 1)
 TEST(HostileProcessingHostFactory, CreateInstanceWithANullHost) {
     for (const ModuleKind& kind : moduleKinds()) {
         void* object = nullptr;
-        const int32_t result = MpFactory::instance()->createInstance(kind.id, 0, nullptr, &object);
+        const int32_t result =
+            MpFactory::instance()->createInstance(kind.id, kProcessingModule, nullptr, &object);
         if (result == gmpi::kResultUnsupported)
             continue; // not registered in this build
         if (object != nullptr) {

@@ -13,18 +13,15 @@
 
 #include "factory/host_event.h"
 #include "factory/interface_id.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "factory/pin_text.h"
 #include "factory/result_codes.h"
 #include "host/processing_host.h"
 #include "host/raw_calls.h"
+#include "waveshaper/table_layout.h"
 
 namespace rig {
-
-constexpr const wchar_t* kCurveModuleId = L"Vedivizor Arirezudez3";
-constexpr const wchar_t* kFormulaModuleId = L"VU Reridezizi2D";
-constexpr int kEntries = 513;
-constexpr int32_t kBlockBytes = 2056;
 
 // The shared-memory name the modules ask for: "DV waveshaper3 %x curve".
 inline std::wstring tableName(uint32_t handle) {
@@ -88,7 +85,8 @@ public:
         : host(pool, handle, blockSize), pool(pool), handle(handle) {
         host.logging = false;
         void* unknown = nullptr;
-        if (MpFactory::instance()->createInstance2(id, 0, &unknown) != gmpi::kResultOk || unknown == nullptr)
+        if (MpFactory::instance()->createInstance2(id, kProcessingModule, &unknown) != gmpi::kResultOk ||
+            unknown == nullptr)
             return;
         if (mphost::raw::queryInterface(unknown, gmpi::kIidPlugin2, &plugin) != gmpi::kResultOk)
             plugin = nullptr;
@@ -110,9 +108,9 @@ public:
         mphost::raw::plugin2::attachHost(plugin, static_cast<gmpi::IMpUnknown*>(&host));
         mphost::raw::plugin2::open(plugin);
         if (in != nullptr)
-            mphost::raw::plugin2::assignPinBuffer(plugin, 1, in);
+            mphost::raw::plugin2::assignPinBuffer(plugin, kWaveshaperAudioInPin, in);
         if (out != nullptr)
-            mphost::raw::plugin2::assignPinBuffer(plugin, 2, out);
+            mphost::raw::plugin2::assignPinBuffer(plugin, kWaveshaperAudioOutPin, out);
         return true;
     }
     void assign(int32_t pin, float* buffer) { mphost::raw::plugin2::assignPinBuffer(plugin, pin, buffer); }
@@ -134,7 +132,7 @@ private:
 // the pool's fill byte, since no module may write there.
 inline bool blockTailIntact(const float* table, unsigned char fill) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(table);
-    for (int32_t i = kEntries * 4; i < kBlockBytes; ++i) {
+    for (int32_t i = kTableEntries * 4; i < kTableBytes; ++i) {
         if (bytes[i] != fill)
             return false;
     }
@@ -142,7 +140,7 @@ inline bool blockTailIntact(const float* table, unsigned char fill) {
 }
 
 inline bool allFinite(const float* table) {
-    for (int i = 0; i < kEntries; ++i) {
+    for (int i = 0; i < kTableEntries; ++i) {
         if (!std::isfinite(table[i]))
             return false;
     }
@@ -151,7 +149,7 @@ inline bool allFinite(const float* table) {
 
 // True when value is bit for bit one of the table entries.
 inline bool isTableEntry(const float* table, float value) {
-    for (int i = 0; i < kEntries; ++i) {
+    for (int i = 0; i < kTableEntries; ++i) {
         if (sameBits(table[i], value))
             return true;
     }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "factory/module_ids.h"
 #include "host/event_list.h"
 #include "reliability/rig.h"
 #include "support/alloc_counter.h"
@@ -90,13 +91,13 @@ int main(int argc, char** argv) {
         instance.formula = n % 2 == 1;
         instance.inPlace = n % 3 == 0;
         instance.module = std::make_unique<rig::Module>(
-            instance.formula ? rig::kFormulaModuleId : rig::kCurveModuleId, pool, n < 3 ? 0x10 : 0x20,
+            instance.formula ? kFormulaWaveshaperId : kCurveWaveshaperId, pool, n < 3 ? 0x10 : 0x20,
             static_cast<int32_t>(1 + random.below(kMaxBlock)));
         if (!instance.module->valid() && instance.formula) {
             std::printf("soak: the formula module is not registered in this build: curve-points only\n");
             instance.formula = false;
             instance.module =
-                std::make_unique<rig::Module>(rig::kCurveModuleId, pool, n < 3 ? 0x10 : 0x20,
+                std::make_unique<rig::Module>(kCurveWaveshaperId, pool, n < 3 ? 0x10 : 0x20,
                                               static_cast<int32_t>(1 + random.below(kMaxBlock)));
         }
         if (!instance.module->valid()) {
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
             std::size_t longestText = 0;
             if (block == 0) {
                 events.start(0);
-                events.streaming(0, 1, true);
+                events.streaming(0, kWaveshaperAudioInPin, true);
             }
             if (random.chance(200)) {
                 // One to three events, timestamps in order, sometimes out of the block or decreasing.
@@ -167,7 +168,7 @@ int main(int argc, char** argv) {
                         carriesValue = true;
                         ++textEvents;
                     } else if (what < 9) {
-                        events.streaming(t, 1, random.chance(2));
+                        events.streaming(t, kWaveshaperAudioInPin, random.chance(2));
                     } else {
                         events.start(t);
                     }

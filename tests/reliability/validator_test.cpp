@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "factory/module_ids.h"
 #include "host/event_list.h"
 #include "reliability/rig.h"
 #include "support/alloc_counter.h"
@@ -79,8 +80,8 @@ struct ModuleCase {
 };
 
 const ModuleCase kModules[] = {
-    {"CurvePoints", rig::kCurveModuleId, &goodCurveTexts, &extremeCurveTexts},
-    {"Formula", rig::kFormulaModuleId, &goodFormulaTexts, &extremeFormulaTexts},
+    {"CurvePoints", kCurveWaveshaperId, &goodCurveTexts, &extremeCurveTexts},
+    {"Formula", kFormulaWaveshaperId, &goodFormulaTexts, &extremeFormulaTexts},
 };
 
 enum SampleKind { kRandom, kSilent, kFullScale, kSubnormal, kNonFinite, kKindCount };
@@ -113,7 +114,7 @@ float sampleOf(SampleKind kind, rig::Random& random) {
 }
 
 bool tableHasExtremes(const float* table) {
-    for (int i = 0; i < rig::kEntries; ++i) {
+    for (int i = 0; i < kTableEntries; ++i) {
         if (!std::isfinite(table[i]) || rig::isSubnormal(table[i]))
             return true;
     }
@@ -184,13 +185,13 @@ bool validate(const RunConfig& run, uint64_t seed) {
 
         EventList events;
         if (block == 0)
-            events.start(0).streaming(0, 1, true);
+            events.start(0).streaming(0, kWaveshaperAudioInPin, true);
         if (run.textEvery == 0 || block == 0) {
-            events.pinValue(0, 0, texts[nextText++ % textCount]);
+            events.pinValue(0, kWaveshaperTextPin, texts[nextText++ % textCount]);
         } else {
             for (int32_t t = 0; t < frames; ++t) {
                 if ((samplesDone + t) % run.textEvery == 0)
-                    events.pinValue(t, 0, texts[nextText++ % textCount]);
+                    events.pinValue(t, kWaveshaperTextPin, texts[nextText++ % textCount]);
             }
         }
 
@@ -277,7 +278,9 @@ TEST_P(Validator, ManyInstancesCreatedAndReleasedInTurn) {
                 GTEST_SKIP() << "module not registered in this build";
             created->start(in.data(), out.data());
             EventList events;
-            events.start(0).streaming(0, 1, true).pinValue(0, 0, module.good()[random.below(3)]);
+            events.start(0)
+                .streaming(0, kWaveshaperAudioInPin, true)
+                .pinValue(0, kWaveshaperTextPin, module.good()[random.below(3)]);
             created->process(64, events.head());
             alive.push_back(std::move(created));
         } else {
@@ -316,18 +319,18 @@ namespace {
 // block of its own, and only that block's processing is counted.
 class CountedCurveModule {
 public:
-    CountedCurveModule() : in(64), out(64), module(rig::kCurveModuleId, pool, 1) {
+    CountedCurveModule() : in(64), out(64), module(kCurveWaveshaperId, pool, 1) {
         if (!module.valid())
             return;
         module.start(in.data(), out.data());
         EventList first;
-        first.start(0).streaming(0, 1, true);
+        first.start(0).streaming(0, kWaveshaperAudioInPin, true);
         module.process(64, first.head());
     }
     bool valid() const { return module.valid(); }
     alloc::Counts rebuild(const PinText& text) {
         EventList events;
-        events.pinValue(10, 0, text);
+        events.pinValue(10, kWaveshaperTextPin, text);
         alloc::startCounting();
         module.process(64, events.head());
         return alloc::stopCounting();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "waveshaper/shape_block.h"
+#include "waveshaper/table_layout.h"
 #include "waveshaper/waveshaper2.h"
 
 namespace {
@@ -40,7 +41,7 @@ std::vector<NamedTable> tables() {
     std::vector<NamedTable> result;
     NamedTable identity{"identity", std::vector<float>(kTableEntries)};
     for (int i = 0; i < kTableEntries; ++i)
-        identity.entries[i] = static_cast<float>(i) / 512.0f - 0.5f;
+        identity.entries[i] = static_cast<float>(i) / kTableStepsPerUnit - kTableOffset;
     result.push_back(identity);
 
     NamedTable random{"random", std::vector<float>(kTableEntries)};
@@ -140,7 +141,7 @@ TEST(ShapeBlock, EdgesAndSpecialValues) {
     // Every entry's input and its neighbours within 64 units in the last place, where the truncation
     // changes: i/512 - 0.5 for i = 0..512, and the same beyond the ends.
     for (int i = -2; i <= 514; ++i) {
-        const float at = static_cast<float>(i) / 512.0f - 0.5f;
+        const float at = static_cast<float>(i) / kTableStepsPerUnit - kTableOffset;
         for (int step = -64; step <= 64; ++step) {
             const uint32_t bits = bitsOf(at);
             const float near = at == 0.0f

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "curve_editor/curve_text.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "host/event_list.h"
 #include "host/processing_host.h"
 #include "host/raw_calls.h"
+#include "waveshaper/table_layout.h"
 #include "waveshaper/waveshaper2.h"
 
 namespace {
@@ -25,23 +27,22 @@ using Report = std::tuple<int32_t, int32_t, int32_t>; // timestamp, pin, streami
 
 constexpr int32_t kBlock = 64;
 constexpr float kSentinel = -1234.0f;
-const wchar_t kModuleId[] = L"Vedivizor Arirezudez3";
 
 // The identity curve as the rules give it: entry i is the input sample i/512 - 0.5.
 float identity(int i) {
-    return static_cast<float>(i) / 512.0f - 0.5f;
+    return static_cast<float>(i) / kTableStepsPerUnit - kTableOffset;
 }
 
 // One module instance with its own host object, sharing a memory pool with others.
 struct Instance {
     Instance(SharedMemoryPool& pool, int32_t handle) : pool(pool), host(pool, handle, kBlock) {
         void* factory = MpFactory::instance();
-        EXPECT_EQ(
-            raw::createInstance(factory, kModuleId, 0, static_cast<gmpi::IMpProcessingHost*>(&host), &plugin),
-            gmpi::kResultOk);
+        EXPECT_EQ(raw::createInstance(factory, kCurveWaveshaperId, kProcessingModule,
+                                      static_cast<gmpi::IMpProcessingHost*>(&host), &plugin),
+                  gmpi::kResultOk);
         EXPECT_EQ(raw::plugin::open(plugin), gmpi::kResultOk);
-        raw::plugin::assignPinBuffer(plugin, 1, input.data());
-        raw::plugin::assignPinBuffer(plugin, 2, output.data());
+        raw::plugin::assignPinBuffer(plugin, kWaveshaperAudioInPin, input.data());
+        raw::plugin::assignPinBuffer(plugin, kWaveshaperAudioOutPin, output.data());
     }
     ~Instance() { EXPECT_EQ(raw::release(plugin), 0); }
 
@@ -52,7 +53,7 @@ struct Instance {
     }
     void sendText(const PinText& text, int32_t timestamp = 0) {
         EventList events;
-        events.pinValue(timestamp, 0, text);
+        events.pinValue(timestamp, kWaveshaperTextPin, text);
         block(events);
     }
     // The block as the host holds it.
@@ -115,7 +116,7 @@ TEST_F(WaveshaperTest, OpenNamesTheTableAfterTheHandle) {
         const auto calls = module.host.calls(HostCall::kObtainSharedMemory);
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].name, c.name);
-        EXPECT_EQ(calls[0].value, 2056);
+        EXPECT_EQ(calls[0].value, kTableBytes);
         EXPECT_EQ(calls[0].sampleRate, -1.0f);
         EXPECT_NE(module.table(), nullptr);
     }
@@ -133,9 +134,9 @@ TEST_F(WaveshaperTest, DefaultCurveIsTheIdentity) {
             ASSERT_EQ(table[i], identity(i)) << "entry " << i;
         EXPECT_EQ(table[0], -0.5f);
         EXPECT_EQ(table[256], 0.0f);
-        EXPECT_EQ(table[512], 0.5f);
+        EXPECT_EQ(table[kLastTableEntry], 0.5f);
         unsigned char guard[4];
-        std::memcpy(guard, &table[513], 4);
+        std::memcpy(guard, &table[kTableEntries], 4);
         EXPECT_EQ(guard[0], 0x7F); // the 514th float is never touched
         EXPECT_EQ(guard[3], 0x7F);
     }
@@ -247,7 +248,7 @@ TEST_F(WaveshaperTest, ShapingEdgeInputs) {
     const int count = static_cast<int>(sizeof(cases) / sizeof(cases[0]));
     ASSERT_LE(count, kBlock);
     EventList start;
-    start.start(0).streaming(0, 1, true);
+    start.start(0).streaming(0, kWaveshaperAudioInPin, true);
     module.block(start);
     for (int n = 0; n < count; ++n)
         module.input[n] = cases[n].input;
@@ -257,8 +258,8 @@ TEST_F(WaveshaperTest, ShapingEdgeInputs) {
 
     // The same buffer for both pins: each sample is read before it is overwritten.
     std::vector<float> shared(module.input);
-    raw::plugin::assignPinBuffer(module.plugin, 1, shared.data());
-    raw::plugin::assignPinBuffer(module.plugin, 2, shared.data());
+    raw::plugin::assignPinBuffer(module.plugin, kWaveshaperAudioInPin, shared.data());
+    raw::plugin::assignPinBuffer(module.plugin, kWaveshaperAudioOutPin, shared.data());
     raw::plugin::processBlock(module.plugin, kBlock, nullptr);
     for (int n = 0; n < count; ++n)
         EXPECT_EQ(shared[n], cases[n].output) << "input " << cases[n].input;
@@ -273,7 +274,7 @@ TEST_F(WaveshaperTest, EqualHandlesShareOneTable) {
     b.sendText(u"(0,1)");
     // a shapes through b's curve: a constant 1 V (0.1).
     EventList start;
-    start.start(0).streaming(0, 1, true);
+    start.start(0).streaming(0, kWaveshaperAudioInPin, true);
     a.block(start);
     for (float sample : a.output)
         ASSERT_EQ(sample, 0.1f);
@@ -282,7 +283,7 @@ TEST_F(WaveshaperTest, EqualHandlesShareOneTable) {
 TEST_F(WaveshaperTest, NewTextWithStaticInputRefreshesTheOutput) {
     Instance& module = make();
     EventList first;
-    first.start(0).pinValue(0, 0, u"");
+    first.start(0).pinValue(0, kWaveshaperTextPin, u"");
     module.block(first);
     // Started, then made static twice at 0: once for the new table, once following the static input.
     EXPECT_EQ(module.reports(), (std::vector<Report>{{0, 2, 1}, {0, 2, 0}, {0, 2, 0}}));
@@ -312,13 +313,13 @@ TEST_F(WaveshaperTest, NewTextWithStaticInputRefreshesTheOutput) {
 TEST_F(WaveshaperTest, StreamingInputKeepsTheOutputStreaming) {
     Instance& module = make();
     EventList first;
-    first.start(0).streaming(0, 1, true).pinValue(0, 0, u"");
+    first.start(0).streaming(0, kWaveshaperAudioInPin, true).pinValue(0, kWaveshaperTextPin, u"");
     module.block(first);
     EXPECT_EQ(module.reports(), (std::vector<Report>{{0, 2, 1}, {0, 2, 1}}));
     module.sendText(u"(0,1)", 5);
     EXPECT_TRUE(module.reports().empty());
     EventList off;
-    off.streaming(9, 1, false);
+    off.streaming(9, kWaveshaperAudioInPin, false);
     module.block(off);
     EXPECT_EQ(module.reports(), (std::vector<Report>{{9, 2, 0}}));
 }
@@ -328,15 +329,15 @@ TEST_F(WaveshaperTest, WithoutATableBlockTheOutputIsSilent) {
     ProcessingHost host(localPool);
     host.refuseSharedMemory = true;
     void* plugin = nullptr;
-    ASSERT_EQ(raw::createInstance(MpFactory::instance(), kModuleId, 0,
+    ASSERT_EQ(raw::createInstance(MpFactory::instance(), kCurveWaveshaperId, kProcessingModule,
                                   static_cast<gmpi::IMpProcessingHost*>(&host), &plugin),
               gmpi::kResultOk);
     EXPECT_EQ(raw::plugin::open(plugin), gmpi::kResultOk);
     std::vector<float> in(kBlock, 0.3f), out(kBlock, kSentinel);
-    raw::plugin::assignPinBuffer(plugin, 1, in.data());
-    raw::plugin::assignPinBuffer(plugin, 2, out.data());
+    raw::plugin::assignPinBuffer(plugin, kWaveshaperAudioInPin, in.data());
+    raw::plugin::assignPinBuffer(plugin, kWaveshaperAudioOutPin, out.data());
     EventList events;
-    events.start(0).streaming(0, 1, true).pinValue(0, 0, u"");
+    events.start(0).streaming(0, kWaveshaperAudioInPin, true).pinValue(0, kWaveshaperTextPin, u"");
     raw::plugin::processBlock(plugin, kBlock, events.head());
     EXPECT_EQ(out, std::vector<float>(kBlock, 0.0f));
     EXPECT_EQ(raw::release(plugin), 0);
@@ -344,11 +345,12 @@ TEST_F(WaveshaperTest, WithoutATableBlockTheOutputIsSilent) {
 
 TEST_F(WaveshaperTest, OpenWithoutHostFails) {
     void* plugin = nullptr;
-    ASSERT_EQ(raw::createInstance2(MpFactory::instance(), kModuleId, 0, &plugin), gmpi::kResultOk);
+    ASSERT_EQ(raw::createInstance2(MpFactory::instance(), kCurveWaveshaperId, kProcessingModule, &plugin),
+              gmpi::kResultOk);
     EXPECT_EQ(raw::plugin::open(plugin), gmpi::kResultFailed);
     // Blocks still run, without a table and without buffers.
     EventList events;
-    events.start(0).pinValue(0, 0, u"");
+    events.start(0).pinValue(0, kWaveshaperTextPin, u"");
     EXPECT_EQ(raw::plugin::processBlock(plugin, kBlock, events.head()), gmpi::kResultOk);
     EXPECT_EQ(raw::release(plugin), 0);
 }
@@ -357,15 +359,16 @@ TEST_F(WaveshaperTest, BlocksWithoutBuffersWriteNothing) {
     SharedMemoryPool localPool;
     ProcessingHost host(localPool);
     void* plugin = nullptr;
-    ASSERT_EQ(raw::createInstance(MpFactory::instance(), kModuleId, 0,
+    ASSERT_EQ(raw::createInstance(MpFactory::instance(), kCurveWaveshaperId, kProcessingModule,
                                   static_cast<gmpi::IMpProcessingHost*>(&host), &plugin),
               gmpi::kResultOk);
     raw::plugin::open(plugin);
     EventList events;
-    events.start(0).streaming(0, 1, true).pinValue(10, 0, u"");
+    events.start(0).streaming(0, kWaveshaperAudioInPin, true).pinValue(10, kWaveshaperTextPin, u"");
     EXPECT_EQ(raw::plugin::processBlock(plugin, kBlock, events.head()), gmpi::kResultOk);
     std::vector<float> out(kBlock, kSentinel);
-    raw::plugin::assignPinBuffer(plugin, 2, out.data()); // output only: still nothing to read
+    raw::plugin::assignPinBuffer(plugin, kWaveshaperAudioOutPin,
+                                 out.data()); // output only: still nothing to read
     raw::plugin::processBlock(plugin, kBlock, nullptr);
     EXPECT_EQ(out, std::vector<float>(kBlock, kSentinel));
     EXPECT_EQ(raw::release(plugin), 0);

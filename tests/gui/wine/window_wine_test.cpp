@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "curve_editor/waveshaper_gui.h"
+#include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "gui/gfx_base.h"
 #include "gui/software_canvas.h"
@@ -217,7 +218,7 @@ protected:
         WineWindows::SetUp();
         void* factory = nullptr;
         ASSERT_EQ(MpFactory::instance()->queryInterface(gmpi::kIidFactory2, &factory), gmpi::kResultOk);
-        ASSERT_EQ(raw::createInstance(factory, L"Vedivizor Arirezudez3", 1, host.unknown(), &ui),
+        ASSERT_EQ(raw::createInstance(factory, kCurveWaveshaperId, kEditorModule, host.unknown(), &ui),
                   gmpi::kResultOk);
         editor = dynamic_cast<waveshaperGui*>(static_cast<gmpi::IMpUserInterface*>(ui));
         ASSERT_NE(editor, nullptr);
@@ -230,8 +231,8 @@ protected:
         WineWindows::TearDown();
     }
     void deliver(const PinText& text) {
-        raw::editor::setPin(ui, 0, 0, static_cast<int32_t>(text.size() * 2), text.data());
-        raw::editor::notifyPin(ui, 0, 0);
+        raw::editor::setPin(ui, kCurveEditorTextPin, 0, static_cast<int32_t>(text.size() * 2), text.data());
+        raw::editor::notifyPin(ui, kCurveEditorTextPin, 0);
     }
 
     EditorHost host;

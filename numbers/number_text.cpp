@@ -1,7 +1,7 @@
 // Locale-independent number reading and writing. Both directions are exact: reading rounds the decimal
 // or hexadecimal value correctly to double, writing expands the double's exact decimal value before
 // rounding it. Neither uses the C library's locale-sensitive conversions.
-#include "curve_editor/number_text.h"
+#include "numbers/number_text.h"
 
 #include <cmath>
 #include <cstdint>

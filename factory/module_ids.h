@@ -1,0 +1,28 @@
+// The modules this library offers, as a host names them: identifier text, kind, and the number under
+// which each module registers each pin. Hosts store these values in patches, so they never change.
+#pragma once
+
+#include <cstdint>
+
+// The kind a host passes with an identifier to the factory's create operations.
+enum ModuleKind : int32_t {
+    kProcessingModule = 0, // works on audio on the host's processing thread
+    kEditorModule = 1,     // draws a panel in the host's window on its editor thread
+};
+
+// The curve-points waveshaper (processing) and its curve editor panel (editor) share this identifier.
+constexpr const wchar_t kCurveWaveshaperId[] = L"Vedivizor Arirezudez3";
+// The formula waveshaper (processing).
+constexpr const wchar_t kFormulaWaveshaperId[] = L"VU Reridezizi2D";
+
+// The pins of both waveshapers, registered by their common core.
+enum WaveshaperPin : int32_t {
+    kWaveshaperTextPin = 0,     // text input: the curve text or the formula
+    kWaveshaperAudioInPin = 1,  // audio input
+    kWaveshaperAudioOutPin = 2, // audio output
+};
+
+// The pins of the curve editor panel.
+enum CurveEditorPin : int32_t {
+    kCurveEditorTextPin = 0, // the curve text, the same as the curve waveshaper's text pin
+};
