@@ -1,8 +1,8 @@
 // The curve text reader and writer, shared by the curve editor and the curve-points waveshaper.
 #include "curve_editor/curve_text.h"
 
-#include "numbers/number_text.h"
 #include "numbers/float_narrowing.h"
+#include "numbers/number_text.h"
 
 #include <string>
 

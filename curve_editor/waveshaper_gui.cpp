@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "numbers/number_text.h"
 #include "factory/module_ids.h"
 #include "factory/mp_factory.h"
+#include "numbers/number_text.h"
 
 namespace {
 
