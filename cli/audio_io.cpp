@@ -187,6 +187,16 @@ std::string outputPathIn(const std::string& folder, const std::string& input) {
 SampleFormat defaultOutputFormat(const std::string& inputPath, const std::string& outputPath,
                                  std::string* reason) {
     int subtype = SF_FORMAT_FLOAT;
+    // Only a regular file is looked into beforehand: a pipe's data would be used up by the look.
+    std::error_code error;
+    if (!inputPath.empty() && !fs::is_regular_file(fs::u8path(inputPath), error)) {
+        if (containerFor(outputPath) == SF_FORMAT_FLAC) {
+            *reason = "24-bit PCM, the most FLAC holds";
+            return SampleFormat::Pcm24;
+        }
+        *reason = "float, as the input is not a regular file whose format can be read beforehand";
+        return SampleFormat::Float;
+    }
     if (!inputPath.empty()) {
         SF_INFO info{};
         SNDFILE* sound = sf_open(inputPath.c_str(), SFM_READ, &info);
