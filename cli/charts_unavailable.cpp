@@ -1,22 +1,10 @@
-// The Windows build has no libpng: pictures are left out there.
+// Builds without the drawing library (the Windows build: no cairo for mingw-w64 on the build machine)
+// draw no charts; the plain PNG plots remain.
 #include "cli/charts.h"
 #include "cli/cli_error.h"
 #include "cli/output_file.h"
-#include "cli/plots.h"
 
 namespace shaperhost {
-
-bool pngAvailable() {
-    return false;
-}
-
-void writePng(const std::string& path, const Image&) {
-    throw usageError("cannot write '" + path + "': this build writes no PNG files (use the Linux build)");
-}
-
-void writePng(const StagedOutput& output, const Image& image) {
-    writePng(output.targetPath(), image);
-}
 
 bool chartsAvailable() {
     return false;
