@@ -67,6 +67,17 @@ ProgramUnderTest programUnderTest() {
     return program;
 }
 
+std::string programFolder() {
+    const std::string program = programUnderTest().path;
+    return program.substr(0, program.find_last_of('/') + 1);
+}
+
+std::string programLibrary() {
+    const std::string program = programUnderTest().path;
+    const bool windows = program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+    return programFolder() + (windows ? "waveshapers.dll" : "libwaveshapers.so");
+}
+
 bool programHasFlac() {
     const char* without = std::getenv("SHAPERHOST_WITHOUT_FLAC");
     return without == nullptr || *without == '\0';

@@ -33,6 +33,9 @@ std::string nativeProgram();
 // The program the end-to-end tests run: $SHAPERHOST_PROGRAM started through $SHAPERHOST_RUNNER
 // (for example the Windows build through scripts/wine-run), else the native build.
 ProgramUnderTest programUnderTest();
+// The folder of that program (with its separator) and the module library beside it.
+std::string programFolder();
+std::string programLibrary();
 // Whether that program reads and writes FLAC: false when $SHAPERHOST_WITHOUT_FLAC is set, as for the
 // Windows build, whose libsndfile has no external codecs.
 bool programHasFlac();
