@@ -113,6 +113,20 @@ SampleFormat sampleFormatNamed(const std::string& name) {
     throw usageError("unknown sample format '" + name + "' (float, pcm16 or pcm24)");
 }
 
+bool flacAvailable() {
+    // The list of major formats names only the codecs the library was built with.
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof(count));
+    for (int k = 0; k < count; ++k) {
+        SF_FORMAT_INFO info{};
+        info.format = k;
+        if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof(info)) == 0 &&
+            info.format == SF_FORMAT_FLAC)
+            return true;
+    }
+    return false;
+}
+
 void checkOutputPath(const std::string& path, SampleFormat format) {
     const int container = containerFor(path);
     if (container == 0)
@@ -120,6 +134,9 @@ void checkOutputPath(const std::string& path, SampleFormat format) {
     if (container == SF_FORMAT_FLAC && format == SampleFormat::Float)
         throw usageError("FLAC holds no float samples: add --format pcm16 or --format pcm24 for '" + path +
                          "'");
+    if (container == SF_FORMAT_FLAC && !flacAvailable())
+        throw usageError("this build reads and writes no FLAC (its libsndfile has no FLAC codec): write '" +
+                         path + "' as .wav, .aif or .aiff");
 }
 
 AudioReader::AudioReader(const std::string& filePath) : path(filePath) {

@@ -16,8 +16,10 @@ enum class SampleFormat { Float, Pcm16, Pcm24 };
 // The sample format named on the command line ("float", "pcm16", "pcm24"); a usage error otherwise.
 SampleFormat sampleFormatNamed(const std::string& name);
 
-// The container for the output path's extension; a usage error for any other extension. FLAC holds
-// no float samples, so it needs a PCM format.
+// Whether the linked libsndfile has its FLAC codec (builds without external codecs have none).
+bool flacAvailable();
+// The container for the output path's extension; a usage error for any other extension, and for FLAC
+// where the build has none. FLAC holds no float samples, so it needs a PCM format.
 void checkOutputPath(const std::string& path, SampleFormat format);
 
 // An audio file read block by block, so a long file never sits in memory whole.

@@ -1,6 +1,7 @@
 // Charts a person can read: the transfer curve of a table and spectra of shaped sines, with numbered
-// axes, units, a title and a legend, written as PNG. One backend draws them (cairo with real fonts
-// where the build has it); a build without it says so when asked for a chart.
+// axes, units, a title and a legend, written as PNG. One backend draws them: cairo with real fonts
+// where the build has it (charts_cairo.cpp), else the same grid, curve and bars without text
+// (charts_plain.cpp).
 #pragma once
 
 #include <string>

@@ -25,6 +25,7 @@ struct EditorOptions {
     double editAt = 0.0;
     int32_t blockSize = 64;
     std::string format = "float";
+    bool window = false;
 };
 
 void parseSize(const std::string& value, int* width, int* height) {
@@ -78,6 +79,13 @@ void runEditor(Session& session, const EditorOptions& options) {
         drags.push_back(parseDrag(value));
     const std::string fallback = processing != nullptr ? processing->defaultText() : module.defaultText();
     const std::string text = moduleText(options.text.text, options.text.file, fallback);
+    if (options.window) {
+        if (!options.png.empty() || !drags.empty() || !options.render.empty())
+            throw usageError(
+                "--window shows the editor for the user's own drags: no --png, --drag or --render");
+        showInteractiveEditor(session.library(), module.id, text, width, height);
+        return;
+    }
     if (!options.png.empty() && !pngAvailable())
         throw usageError("--png: this build writes no PNG files");
     if (!options.render.empty() && processing == nullptr)
@@ -184,6 +192,10 @@ void addEditorCommand(CLI::App& app, Session& session) {
         ->capture_default_str();
     command->add_option("--format", options->format, "output samples: float, pcm16 or pcm24")
         ->capture_default_str();
+    if (interactiveEditorAvailable())
+        command->add_flag("--window", options->window,
+                          "show the editor in a window of its own and print every text it sends until the "
+                          "window is closed");
     command->callback([&session, options] { runEditor(session, *options); });
 }
 

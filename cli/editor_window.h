@@ -31,7 +31,17 @@ public:
     static constexpr uint32_t kPaint = 0x000F;
 
 private:
+    // The library's own window system in the native build; the Windows build calls the system.
     const ::NativeWindowSystemTable* system = nullptr;
 };
+
+// Whether this build shows the editor interactively in a window of its own (editor --window): only
+// where the system has real windows.
+bool interactiveEditorAvailable();
+
+// Shows the editor in a window of its own until the user closes it, printing every curve text the
+// editor sends as it arrives, then the last one.
+void showInteractiveEditor(const ModuleLibrary& library, const std::string& editorId, const std::string& text,
+                           int width, int height);
 
 } // namespace shaperhost

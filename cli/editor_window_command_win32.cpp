@@ -5,7 +5,8 @@
 #include <iostream>
 
 #include "cli/cli_error.h"
-#include "cli/commands.h"
+#include "cli/editor_window.h"
+#include "cli/module_library.h"
 #include "cli/text_args.h"
 #include "factory/interface_id.h"
 #include "factory/result_codes.h"
@@ -29,29 +30,14 @@ LRESULT CALLBACK panelProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-struct WindowOptions {
-    bool window = false;
-    TextOptions text;
-    int width = 100;
-    int height = 100;
-};
+} // namespace
 
-void runWindow(Session& session, const WindowOptions& options) {
-    if (!options.window)
-        throw usageError("this build draws no PNG pictures: the editor runs only in a window (--window)");
-    const ModuleCatalog& catalog = session.catalog();
-    const ModuleDescription* editorModule = nullptr;
-    for (const ModuleDescription& m : catalog.modules) {
-        if (m.kind == 1 && editorModule == nullptr)
-            editorModule = &m;
-    }
-    if (editorModule == nullptr)
-        throw failure("the description file lists no editor module");
-    const ModuleDescription* processing = catalog.find(editorModule->id, 0);
-    const std::string text = moduleText(options.text.text, options.text.file,
-                                        processing != nullptr ? processing->defaultText() : "");
-    const ModuleLibrary& library = session.library();
+bool interactiveEditorAvailable() {
+    return true;
+}
 
+void showInteractiveEditor(const ModuleLibrary& library, const std::string& editorId, const std::string& text,
+                           int width, int height) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW panelClass{};
     panelClass.cbSize = sizeof(panelClass);
@@ -62,7 +48,7 @@ void runWindow(Session& session, const WindowOptions& options) {
     panelClass.lpszClassName = kPanelClass;
     RegisterClassExW(&panelClass);
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame{0, 0, options.width, options.height};
+    RECT frame{0, 0, width, height};
     AdjustWindowRect(&frame, style, FALSE);
     HWND panel = CreateWindowExW(0, kPanelClass, L"shaperhost: curve editor", style | WS_VISIBLE,
                                  CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
@@ -76,7 +62,7 @@ void runWindow(Session& session, const WindowOptions& options) {
         last = utf8FromPinText(sent.text);
         std::cout << "sent: " << last << std::endl;
     };
-    const std::wstring id = wideIdentifier(editorModule->id);
+    const std::wstring id = wideIdentifier(editorId);
     void* editor = nullptr;
     void* graphics = nullptr;
     if (raw::createInstance(library.factory(), id.c_str(), 1, host.unknown(), &editor) != gmpi::kResultOk ||
@@ -85,16 +71,16 @@ void runWindow(Session& session, const WindowOptions& options) {
         if (editor != nullptr)
             raw::release(editor);
         DestroyWindow(panel);
-        throw failure("the library does not create the editor '" + editorModule->id + "' with a window face");
+        throw failure("the library does not create the editor '" + editorId + "' with a window face");
     }
-    raw::graphics::arrange(graphics, 0, options.height, 0, options.width);
+    raw::graphics::arrange(graphics, 0, height, 0, width);
     void* child = nullptr;
     raw::graphics::openWindow(graphics, panel, &child);
     const PinText value = pinText(text);
     raw::editor::setPin(editor, 0, 0, pinTextByteSize(value), value.data());
     raw::editor::notifyPin(editor, 0, 0);
-    std::cout << "editor: " << editorModule->id << " in a window of " << options.width << "x"
-              << options.height << " pixels; drag the points, close the window to finish" << std::endl;
+    std::cout << "editor: " << editorId << " in a window of " << width << "x" << height
+              << " pixels; drag the points, close the window to finish" << std::endl;
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -107,20 +93,6 @@ void runWindow(Session& session, const WindowOptions& options) {
     DestroyWindow(panel);
     UnregisterClassW(kPanelClass, instance);
     std::cout << "curve text: " << last << "\n";
-}
-
-} // namespace
-
-void addEditorWindowCommand(CLI::App& app, Session& session) {
-    auto options = std::make_shared<WindowOptions>();
-    CLI::App* command =
-        app.add_subcommand("editor", "Show the curve editor in a window of its own (--window); the "
-                                     "curve texts it sends are printed");
-    command->add_flag("--window", options->window, "open the interactive window")->required();
-    options->text.addTo(*command, "curve points the host gives the editor");
-    command->add_option("--width", options->width, "panel width in pixels")->check(CLI::Range(15, 2000));
-    command->add_option("--height", options->height, "panel height in pixels")->check(CLI::Range(15, 2000));
-    command->callback([&session, options] { runWindow(session, *options); });
 }
 
 } // namespace shaperhost

@@ -81,6 +81,9 @@ int main(int argc, char** argv) {
                  "shaperhost");
     app.require_subcommand(1);
     app.fallthrough();
+    // Words starting with a slash are paths, never options, on every system (the parser would take
+    // "/tmp/a.wav" for an option on Windows).
+    app.allow_windows_style_options(false);
     app.footer("Exit codes: 0 success, 1 the command failed, 2 the command line is wrong.");
 
     Session session;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -53,8 +54,44 @@ void ProgramTest::TearDown() {
         fs::remove_all(folder);
 }
 
+std::string nativeProgram() {
+    return mphost::PluginLibrary::programFolder() + "shaperhost";
+}
+
+ProgramUnderTest programUnderTest() {
+    ProgramUnderTest program;
+    const char* path = std::getenv("SHAPERHOST_PROGRAM");
+    const char* runner = std::getenv("SHAPERHOST_RUNNER");
+    program.path = path != nullptr && *path != '\0' ? path : nativeProgram();
+    program.runner = runner != nullptr ? runner : "";
+    return program;
+}
+
+std::string programFolder() {
+    const std::string program = programUnderTest().path;
+    return program.substr(0, program.find_last_of('/') + 1);
+}
+
+std::string programLibrary() {
+    const std::string program = programUnderTest().path;
+    const bool windows = program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+    return programFolder() + (windows ? "waveshapers.dll" : "libwaveshapers.so");
+}
+
+bool programHasFlac() {
+    const char* without = std::getenv("SHAPERHOST_WITHOUT_FLAC");
+    return without == nullptr || *without == '\0';
+}
+
 RunResult ProgramTest::run(const std::vector<std::string>& args) const {
-    std::string command = quoted(mphost::PluginLibrary::programFolder() + "shaperhost");
+    return runProgram(programUnderTest(), args);
+}
+
+RunResult ProgramTest::runProgram(const ProgramUnderTest& program,
+                                  const std::vector<std::string>& args) const {
+    std::string command = quoted(program.path);
+    if (!program.runner.empty())
+        command = quoted(program.runner) + " " + command;
     for (const std::string& a : args)
         command += " " + quoted(a);
     const std::string errFile = folder + "/../" + fs::path(folder).filename().string() + ".stderr";
@@ -71,14 +108,25 @@ RunResult ProgramTest::run(const std::vector<std::string>& args) const {
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.err = readText(errFile);
     fs::remove(errFile);
+    // A Windows program writes its console lines with CR LF; the expectations are about the text.
+    if (!program.runner.empty()) {
+        for (std::string* text : {&result.out, &result.err}) {
+            std::string::size_type at = 0;
+            while ((at = text->find("\r\n", at)) != std::string::npos)
+                text->erase(at, 1);
+        }
+    }
     return result;
 }
 
 int ProgramTest::start(const std::vector<std::string>& args, const std::string& out,
                        long long addressLimit) const {
-    const std::string program = mphost::PluginLibrary::programFolder() + "shaperhost";
+    const ProgramUnderTest under = programUnderTest();
+    const std::string program = under.runner.empty() ? under.path : under.runner;
     const std::string errFile = folder + ".stderr";
     std::vector<std::string> words = {program};
+    if (!under.runner.empty())
+        words.push_back(under.path);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& w : words)
@@ -156,16 +204,24 @@ void writePcm16(const std::string& path, int channels, int sampleRate, const std
     sf_close(file);
 }
 
-bool readPngSize(const std::string& path, int* width, int* height) {
+bool readPng(const std::string& path, Picture* picture) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str()))
         return false;
     image.format = PNG_FORMAT_RGB;
-    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
-    const bool ok = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0;
-    *width = static_cast<int>(image.width);
-    *height = static_cast<int>(image.height);
+    picture->rgb.assign(PNG_IMAGE_SIZE(image), 0);
+    const bool ok = png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr) != 0;
+    picture->width = static_cast<int>(image.width);
+    picture->height = static_cast<int>(image.height);
+    return ok;
+}
+
+bool readPngSize(const std::string& path, int* width, int* height) {
+    Picture picture;
+    const bool ok = readPng(path, &picture);
+    *width = picture.width;
+    *height = picture.height;
     return ok;
 }
 

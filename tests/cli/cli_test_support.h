@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,24 @@ struct Sound {
     std::vector<float> samples; // interleaved
 };
 
+// A build of shaperhost and the command that starts it (empty: started directly).
+struct ProgramUnderTest {
+    std::string path;
+    std::string runner;
+};
+
+// The program beside the test program (the native build).
+std::string nativeProgram();
+// The program the end-to-end tests run: $SHAPERHOST_PROGRAM started through $SHAPERHOST_RUNNER
+// (for example the Windows build through scripts/wine-run), else the native build.
+ProgramUnderTest programUnderTest();
+// The folder of that program (with its separator) and the module library beside it.
+std::string programFolder();
+std::string programLibrary();
+// Whether that program reads and writes FLAC: false when $SHAPERHOST_WITHOUT_FLAC is set, as for the
+// Windows build, whose libsndfile has no external codecs.
+bool programHasFlac();
+
 // Each test gets an empty folder of its own, removed afterwards.
 class ProgramTest : public ::testing::Test {
 protected:
@@ -35,6 +54,7 @@ protected:
     // Waits for a started program. exitCode is -1 and *signal the signal when a signal ended it; the
     // largest resident set it had, in KiB, goes to *peakKiB when given.
     RunResult finish(int pid, int* signal = nullptr, long* peakKiB = nullptr) const;
+    RunResult runProgram(const ProgramUnderTest& program, const std::vector<std::string>& args) const;
     std::string path(const std::string& name) const { return folder + "/" + name; }
     bool exists(const std::string& name) const;
     // Names of all files in the test's folder, hidden ones included.
@@ -46,6 +66,16 @@ protected:
 // libsndfile reading; false when it cannot open the file.
 bool readSound(const std::string& path, Sound* sound);
 void writePcm16(const std::string& path, int channels, int sampleRate, const std::vector<short>& samples);
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb; // rows top to bottom, three bytes a pixel
+    uint32_t pixel(int x, int y) const {
+        const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+        return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+    }
+};
+bool readPng(const std::string& path, Picture* picture);
 bool readPngSize(const std::string& path, int* width, int* height);
 void writeText(const std::string& path, const std::string& text);
 std::string readText(const std::string& path);

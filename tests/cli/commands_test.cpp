@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -293,6 +294,30 @@ TEST_F(ShaperhostCommands, AFailedRenderLeavesAnExistingOutputUntouched) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(readText(path("out.wav")), "KEEP");
     EXPECT_EQ(files().size(), 2u);
+}
+
+// File names are UTF-8 text on every system: a folder and files with letters beyond ASCII are read and
+// written under exactly those names.
+TEST_F(ShaperhostCommands, FileNamesBeyondAsciiAreReadAndWrittenAsGiven) {
+    const std::string folderName = "Kl\xC3\xA4nge";                   // "Klänge"
+    const std::string in = folderName + "/eing\xC3\xA4nge.wav";       // "eingänge.wav"
+    const std::string text = folderName + "/kurve f\xC3\xBCr x.txt";  // "kurve für x.txt"
+    const std::string out = folderName + "/\xCE\xB1\xCF\x89.wav";     // "αω.wav"
+    const std::string csv = folderName + "/tabelle \xE2\x82\xAC.csv"; // "tabelle €.csv"
+    std::filesystem::create_directories(std::filesystem::u8path(path(folderName)));
+    writePcm16(path(in), 1, 48000, std::vector<short>(480, 8000));
+    writeText(path(text), "x/2");
+    const RunResult r =
+        run({"render", "-m", "VU Reridezizi2D", "--text-file", path(text), "-i", path(in), "-o", path(out)});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Sound sound;
+    ASSERT_TRUE(readSound(path(out), &sound));
+    ASSERT_EQ(sound.samples.size(), 480u);
+    // 8000/32768 full scale is 2.44 V; halved by x/2.
+    EXPECT_NEAR(sound.samples[100], 8000.0 / 32768.0 / 2.0, 1e-6);
+    const RunResult t = run({"table", "-m", "VU Reridezizi2D", "-t", "x", "--csv", path(csv)});
+    ASSERT_EQ(t.exitCode, 0) << t.err;
+    EXPECT_EQ(readText(path(csv)).rfind("index,", 0), 0u);
 }
 
 } // namespace

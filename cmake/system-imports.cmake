@@ -1,0 +1,16 @@
+# Fails unless every DLL that an objdump -p listing imports from is a system DLL: the Windows artifacts
+# must run with nothing copied beside them but each other.
+function(require_system_imports dump file)
+    string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+    if(NOT imports)
+        message(FATAL_ERROR "${file} imports nothing: not a Windows executable objdump can read")
+    endif()
+    foreach(line IN LISTS imports)
+        string(REGEX REPLACE "DLL Name: " "" dll "${line}")
+        string(TOUPPER "${dll}" dll)
+        if(NOT dll MATCHES "^(KERNEL32|USER32|GDI32|MSVCRT)\\.DLL$")
+            message(FATAL_ERROR "${file} imports ${dll}, which is not a system DLL")
+        endif()
+    endforeach()
+    message(STATUS "${file} imports: ${imports}")
+endfunction()

@@ -1,0 +1,27 @@
+# The static Windows builds of the command-line host's libraries, made by scripts/build-windows-deps:
+# <cache>/<arch>/<package> links to the built version. Each package folder joins the find root, so
+# find_path and find_library see its include and lib folders as they see the toolchain's own.
+# The cache is $WAVESHAPERS_WINDEPS, else the user's cache folder, else the machine's.
+set(_windeps_candidates)
+if(DEFINED ENV{WAVESHAPERS_WINDEPS})
+    list(APPEND _windeps_candidates "$ENV{WAVESHAPERS_WINDEPS}")
+endif()
+if(DEFINED ENV{XDG_CACHE_HOME})
+    list(APPEND _windeps_candidates "$ENV{XDG_CACHE_HOME}/waveshapers-windeps")
+elseif(DEFINED ENV{HOME})
+    list(APPEND _windeps_candidates "$ENV{HOME}/.cache/waveshapers-windeps")
+endif()
+list(APPEND _windeps_candidates /var/cache/waveshapers-windeps)
+foreach(_windeps_dir IN LISTS _windeps_candidates)
+    if(IS_DIRECTORY "${_windeps_dir}/${CMAKE_SYSTEM_PROCESSOR}")
+        set(WAVESHAPERS_WINDEPS_DIR "${_windeps_dir}/${CMAKE_SYSTEM_PROCESSOR}")
+        break()
+    endif()
+endforeach()
+if(WAVESHAPERS_WINDEPS_DIR)
+    foreach(_windeps_package libsndfile libpng1.6 fftw3 libsoxr pixman cairo)
+        if(IS_DIRECTORY "${WAVESHAPERS_WINDEPS_DIR}/${_windeps_package}")
+            list(APPEND CMAKE_FIND_ROOT_PATH "${WAVESHAPERS_WINDEPS_DIR}/${_windeps_package}")
+        endif()
+    endforeach()
+endif()
