@@ -94,9 +94,10 @@ struct TableOptions {
 std::string tableCsv(const std::vector<float>& table) {
     std::string csv = "index,input_volts,output_volts,table_value\n";
     for (std::size_t i = 0; i < table.size(); ++i) {
-        const double input = static_cast<double>(i) * 10.0 / 512.0 - 5.0;
+        const double input = kTableLowVolts + static_cast<double>(i) * kVoltsPerEntry;
         csv += std::to_string(i) + "," + formatDouble(input) + "," +
-               formatDouble(static_cast<double>(table[i]) * 10.0) + "," + formatFloat(table[i]) + "\n";
+               formatDouble(static_cast<double>(table[i]) * kVoltsPerUnit) + "," + formatFloat(table[i]) +
+               "\n";
     }
     return csv;
 }

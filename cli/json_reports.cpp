@@ -56,8 +56,8 @@ Json tableJson(const std::string& moduleId, const std::string& text, const std::
     for (std::size_t i = 0; i < table.size(); ++i) {
         Json e;
         e["index"] = i;
-        e["input_volts"] = static_cast<double>(i) * 10.0 / (kTableEntries - 1) - 5.0;
-        e["output_volts"] = static_cast<double>(table[i]) * 10.0;
+        e["input_volts"] = static_cast<double>(i) * kVoltsPerEntry + kTableLowVolts;
+        e["output_volts"] = static_cast<double>(table[i]) * kVoltsPerUnit;
         e["table_value"] = table[i];
         doc["entries"].push_back(e);
     }

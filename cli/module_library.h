@@ -10,11 +10,9 @@
 #include "host/event_list.h"
 #include "host/plugin_library.h"
 #include "host/processing_host.h"
+#include "waveshaper/table_layout.h"
 
 namespace shaperhost {
-
-// Number of entries of a waveshaper's lookup table (-5 V to +5 V).
-constexpr int kTableEntries = 513;
 
 class ModuleLibrary {
 public:

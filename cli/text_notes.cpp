@@ -74,7 +74,7 @@ void formulaNotes(const std::string& text, std::vector<std::string>& notes) {
     int firstCode = kErrorNone;
     double firstVolts = 0.0;
     for (int i = 0; i < kTableEntries; ++i) {
-        const double x = i * (10.0 / 512.0) - 5.0;
+        const double x = i * kVoltsPerEntry + kTableLowVolts;
         evaluator.setVariable("x", &x);
         double result = 0.0;
         int assigned = 0;
