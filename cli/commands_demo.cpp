@@ -8,6 +8,7 @@
 #include "cli/editor_session.h"
 #include "cli/media_jobs.h"
 #include "cli/oversampler.h"
+#include "factory/module_ids.h"
 
 namespace fs = std::filesystem;
 
@@ -46,8 +47,8 @@ void runDemo(Session& session, const DemoOptions& options) {
     const std::string base = (fs::u8path(folder) / "").u8string();
 
     const DemoPiece pieces[] = {
-        {"Vedivizor Arirezudez3", "soft-clip", kSoftClipCurve},
-        {"VU Reridezizi2D", "wavefolder", kFolderFormula},
+        {kCurveWaveshaperIdNarrow, "soft-clip", kSoftClipCurve},
+        {kFormulaWaveshaperIdNarrow, "wavefolder", kFolderFormula},
     };
 
     // Every file is staged first and all are committed at the end, so a failure leaves the folder's

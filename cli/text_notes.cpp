@@ -7,13 +7,14 @@
 #include "cli/text_args.h"
 #include "curve_editor/curve_text.h"
 #include "evaluator/evaluator.h"
+#include "factory/module_ids.h"
 
 namespace shaperhost {
 
 namespace {
 
-const char* const kCurveModule = "Vedivizor Arirezudez3";
-const char* const kFormulaModule = "VU Reridezizi2D";
+const char* const kCurveModule = kCurveWaveshaperIdNarrow;
+const char* const kFormulaModule = kFormulaWaveshaperIdNarrow;
 
 const char* errorName(int code) {
     switch (code) {

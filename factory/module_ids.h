@@ -15,6 +15,18 @@ constexpr const wchar_t kCurveWaveshaperId[] = L"Vedivizor Arirezudez3";
 // The formula waveshaper (processing).
 constexpr const wchar_t kFormulaWaveshaperId[] = L"VU Reridezizi2D";
 
+// The same identifiers as narrow text, for tools that name modules on a command line or in files.
+constexpr const char kCurveWaveshaperIdNarrow[] = "Vedivizor Arirezudez3";
+constexpr const char kFormulaWaveshaperIdNarrow[] = "VU Reridezizi2D";
+
+// True when an ASCII narrow text spells the same characters as a wide one; keeps the two forms in step.
+constexpr bool sameIdentifier(const wchar_t* wide, const char* narrow) {
+    return *wide == static_cast<wchar_t>(*narrow) &&
+           (*narrow == '\0' || sameIdentifier(wide + 1, narrow + 1));
+}
+static_assert(sameIdentifier(kCurveWaveshaperId, kCurveWaveshaperIdNarrow), "one curve identifier");
+static_assert(sameIdentifier(kFormulaWaveshaperId, kFormulaWaveshaperIdNarrow), "one formula identifier");
+
 // The pins of both waveshapers, registered by their common core.
 enum WaveshaperPin : int32_t {
     kWaveshaperTextPin = 0,     // text input: the curve text or the formula
