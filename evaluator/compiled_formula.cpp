@@ -3,12 +3,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "evaluator/formula_chars.h"
+
 // Vectorised library functions (fast-math builds may substitute them) would change the results' bits.
 #ifdef __FAST_MATH__
 #error "compiled_formula.cpp must call the scalar library functions: build it without fast-math"
 #endif
 
 namespace {
+
+using namespace formula_chars;
 
 enum Op : std::uint8_t {
     kOpX, // the block's values of x
@@ -189,51 +193,6 @@ void binaryLoop(double* d, const double* a, bool constantA, const double* b, boo
 template <typename F> void unaryLoop(double* d, const double* a, int n, F f) {
     for (int i = 0; i < n; ++i)
         d[i] = f(a[i]);
-}
-
-// The scanner's character classes, as the evaluator has them.
-enum : unsigned char {
-    kCharBlank = 1,
-    kCharDelimiter = 2,
-    kCharNumber = 4,
-    kCharNameStart = 8,
-    kCharName = 16,
-};
-
-struct CharTables {
-    unsigned char kind[256];
-    char lower[256];
-};
-
-constexpr CharTables makeCharTables() {
-    CharTables t{};
-    for (int c = 0; c < 256; ++c) {
-        t.kind[c] = 0;
-        t.lower[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    }
-    t.kind[static_cast<unsigned char>(' ')] = kCharBlank;
-    t.kind[static_cast<unsigned char>('\t')] = kCharBlank;
-    const char delimiters[] = "+-*/%^(),=";
-    for (int i = 0; delimiters[i] != '\0'; ++i)
-        t.kind[static_cast<unsigned char>(delimiters[i])] = kCharDelimiter;
-    for (int c = '0'; c <= '9'; ++c)
-        t.kind[c] = kCharNumber | kCharName;
-    t.kind[static_cast<unsigned char>('.')] = kCharNumber;
-    for (int c = 'a'; c <= 'z'; ++c) {
-        t.kind[c] = kCharNameStart | kCharName;
-        t.kind[c - 'a' + 'A'] = kCharNameStart | kCharName;
-    }
-    t.kind[static_cast<unsigned char>('_')] = kCharNameStart | kCharName;
-    return t;
-}
-
-constexpr CharTables kChars = makeCharTables();
-
-unsigned char kindOf(char c) {
-    return kChars.kind[static_cast<unsigned char>(c)];
-}
-char lowerAscii(char c) {
-    return kChars.lower[static_cast<unsigned char>(c)];
 }
 
 std::uint64_t hashIndex(std::uint64_t key, std::uint64_t kind, int bits) {

@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "evaluator/formula_chars.h"
 #include "numbers/number_text.h"
 
 namespace {
+
+using namespace formula_chars;
 
 struct Constant {
     char name[16];
@@ -107,52 +110,6 @@ constexpr FunctionEntry kFunctions[] = {
 
 constexpr int kMaxArguments = 4;
 constexpr std::size_t kNameSize = Evaluator::kMaxNameLength + 1;
-
-// What a character can be to the scanner, as bit flags per byte value.
-enum : unsigned char {
-    kCharBlank = 1,     // space and tab, skipped between tokens
-    kCharDelimiter = 2, // + - * / % ^ ( ) , =
-    kCharNumber = 4,    // digits and the dot: a number token's run
-    kCharNameStart = 8, // letters (either case) and "_"
-    kCharName = 16,     // letters, digits and "_": an identifier's run
-};
-
-struct CharTables {
-    unsigned char kind[256];
-    // Only A to Z change, whatever the process locale says about other bytes.
-    char lower[256];
-};
-
-constexpr CharTables makeCharTables() {
-    CharTables t{};
-    for (int c = 0; c < 256; ++c) {
-        t.kind[c] = 0;
-        t.lower[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    }
-    t.kind[static_cast<unsigned char>(' ')] = kCharBlank;
-    t.kind[static_cast<unsigned char>('\t')] = kCharBlank;
-    const char delimiters[] = "+-*/%^(),=";
-    for (int i = 0; delimiters[i] != '\0'; ++i)
-        t.kind[static_cast<unsigned char>(delimiters[i])] = kCharDelimiter;
-    for (int c = '0'; c <= '9'; ++c)
-        t.kind[c] = kCharNumber | kCharName;
-    t.kind[static_cast<unsigned char>('.')] = kCharNumber;
-    for (int c = 'a'; c <= 'z'; ++c) {
-        t.kind[c] = kCharNameStart | kCharName;
-        t.kind[c - 'a' + 'A'] = kCharNameStart | kCharName;
-    }
-    t.kind[static_cast<unsigned char>('_')] = kCharNameStart | kCharName;
-    return t;
-}
-
-constexpr CharTables kChars = makeCharTables();
-
-unsigned char kindOf(char c) {
-    return kChars.kind[static_cast<unsigned char>(c)];
-}
-char lowerAscii(char c) {
-    return kChars.lower[static_cast<unsigned char>(c)];
-}
 
 std::uint64_t loadWord(const char* p) {
     std::uint64_t word;
