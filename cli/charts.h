@@ -1,7 +1,6 @@
 // Charts a person can read: the transfer curve of a table and spectra of shaped sines, with numbered
-// axes, units, a title and a legend, written as PNG. One backend draws them: cairo with real fonts
-// where the build has it (charts_cairo.cpp), else the same grid, curve and bars without text
-// (charts_plain.cpp).
+// axes, units, a title and a legend, drawn with cairo in the program's own copy of DejaVu Sans and
+// written as PNG.
 #pragma once
 
 #include <string>
@@ -30,9 +29,6 @@ struct SpectrumChart {
     std::string subtitle;
     std::vector<SpectrumPanel> panels; // drawn side by side
 };
-
-// Whether this build draws charts.
-bool chartsAvailable();
 
 // Square picture of size x size pixels, to the staging file of `output`.
 void writeTransferChart(const StagedOutput& output, const TransferChart& chart, int size);

@@ -105,8 +105,6 @@ std::string tableCsv(const std::vector<float>& table) {
 void runTable(Session& session, const TableOptions& options) {
     const ModuleDescription& module = session.catalog().processingModule(options.module);
     const std::string text = moduleText(options.text.text, options.text.file, module.defaultText());
-    if (!options.png.empty() && !chartsAvailable())
-        throw usageError("--png: this build writes no PNG files");
     // CSV goes to standard output when asked with "-", or when neither a picture nor JSON is asked for.
     const bool csvToOutput =
         options.csv == "-" || (options.csv.empty() && options.png.empty() && !options.json);
@@ -163,8 +161,7 @@ void addTableCommand(CLI::App& app, Session& session) {
     CLI::App* command = app.add_subcommand(
         "table",
         "Write a waveshaper's 513 table entries (-5 V..+5 V in) as CSV, read from the shared memory block "
-        "the host gave it" +
-            std::string(chartsAvailable() ? ", and its transfer curve as PNG" : ""));
+        "the host gave it, and its transfer curve as PNG");
     command->add_option("-m,--module", options->module, "module identifier or name")->required();
     options->text.addTo(*command, "curve points or formula");
     command
@@ -172,12 +169,10 @@ void addTableCommand(CLI::App& app, Session& session) {
                      "CSV file to write, - for standard output (the default when nothing else is asked for)")
         ->check(fileName());
     command->add_flag("--json", options->json, "the table as one JSON document on standard output");
-    if (chartsAvailable()) {
-        command->add_option("--png", options->png, "PNG file for the transfer curve")->check(fileName());
-        command->add_option("--plot-size", options->plotSize, "plot width and height in pixels")
-            ->check(CLI::Range(64, 4096))
-            ->capture_default_str();
-    }
+    command->add_option("--png", options->png, "PNG file for the transfer curve")->check(fileName());
+    command->add_option("--plot-size", options->plotSize, "plot width and height in pixels")
+        ->check(CLI::Range(64, 4096))
+        ->capture_default_str();
     command->callback([&session, options] { runTable(session, *options); });
 }
 

@@ -86,8 +86,6 @@ void runEditor(Session& session, const EditorOptions& options) {
         showInteractiveEditor(session.library(), module.id, text, width, height);
         return;
     }
-    if (!options.png.empty() && !pngAvailable())
-        throw usageError("--png: this build writes no PNG files");
     if (!options.render.empty() && processing == nullptr)
         throw usageError("--render: no processing module shares the editor's identifier '" + module.id + "'");
     RenderJob job;

@@ -460,8 +460,6 @@ void checkAnalyzeJob(const AnalyzeJob& job) {
                          " V");
     if (!(job.frequency > 0.0) || !(job.frequency < job.sampleRate / 2.0))
         throw usageError("--frequency must lie between 0 Hz and half the sample rate");
-    if (!job.png.empty() && !chartsAvailable())
-        throw usageError("--png: this build writes no PNG files");
     if (!isOversampleFactor(job.oversample))
         throw usageError("--oversample must be 1, 2, 4, 8 or 16");
 }

@@ -32,8 +32,6 @@ constexpr uint32_t colour(int r, int g, int b) {
     return (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) | static_cast<uint32_t>(b);
 }
 
-// Whether this build writes PNG files.
-bool pngAvailable();
 // Writes the image as an 8-bit RGB PNG to the staging file of `output`; failures are failure errors.
 void writePng(const StagedOutput& output, const Image& image);
 // Stages, writes and commits one PNG file.

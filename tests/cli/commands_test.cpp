@@ -93,6 +93,36 @@ TEST_F(ShaperhostCommands, TableWritesTheSharedTableAndWarnsWhenTheCurveMissesZe
     }
 }
 
+TEST_F(ShaperhostCommands, TransferChartsCarryTitleTickLabelsAndTheCurve) {
+    const RunResult r =
+        run({"table", "-m", "Curve Waveshaper", "-t", kIdentityCurve, "--png", path("t.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Picture chart;
+    ASSERT_TRUE(readPng(path("t.png"), &chart));
+    ASSERT_EQ(chart.width, 512);
+    // Text is near-black; the plot's own lines are grey or blue. Count dark pixels in the title band,
+    // in the margin left of the plot that holds the output tick labels, and the curve's blue.
+    auto dark = [&](int x0, int y0, int x1, int y1) {
+        int n = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) {
+                const uint32_t c = chart.pixel(x, y);
+                n += (c >> 16) < 90 && ((c >> 8) & 0xFF) < 90 && (c & 0xFF) < 90;
+            }
+        return n;
+    };
+    EXPECT_GT(dark(0, 0, chart.width, 30), 300) << "no title";
+    EXPECT_GT(dark(20, 80, 62, 450), 50) << "no tick labels on the output axis";
+    EXPECT_GT(dark(0, 470, chart.width, chart.height), 60) << "no tick labels or name on the input axis";
+    int blue = 0;
+    for (int y = 0; y < chart.height; ++y)
+        for (int x = 0; x < chart.width; ++x) {
+            const uint32_t c = chart.pixel(x, y);
+            blue += (c >> 16) < 60 && ((c >> 8) & 0xFF) > 60 && ((c >> 8) & 0xFF) < 130 && (c & 0xFF) > 150;
+        }
+    EXPECT_GT(blue, 500) << "no transfer curve";
+}
+
 TEST_F(ShaperhostCommands, AnalyzeMeasuresDcAndHarmonicsOfAKnownPolynomial) {
     // 2 V sine through x + x^2/10: 2 sin + 0.4 sin^2 = 0.2 V DC + 2 V fundamental - 0.2 V second harmonic.
     const RunResult r =

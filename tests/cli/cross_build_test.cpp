@@ -1,8 +1,10 @@
 // The native program and another build of it (the Windows one, under Wine) given the same input and
 // text: the curve module's audio must be the same bits, the editor panel the same picture (apart from
-// the system font's text), and formula renders the same within what two C libraries' transcendental
-// functions may differ by.
+// the system font's text), the charts the same pictures, and formula renders the same within what two
+// C libraries' transcendental functions may differ by.
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -134,6 +136,53 @@ TEST_F(CrossBuild, EditorPanelPicturesMatchOutsideTheText) {
     }
     EXPECT_EQ(mismatches, 0) << report;
     EXPECT_GT(compared, w * h / 2) << "the text covers most of the panel";
+}
+
+TEST_F(CrossBuild, ChartsAreTheSamePictures) {
+    // Both builds draw with the same drawing library, rasteriser and embedded font, so the charts must
+    // match pixel for pixel, text included; a spectrum's levels come from two builds of the FFT
+    // library and may move a bar's anti-aliased end by a shade, never more.
+    const ProgramUnderTest programs[2] = {{nativeProgram(), ""}, other};
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int maxShadedPixels;
+    } charts[] = {
+        {"transfer curve",
+         {"table", "-m", "Curve Waveshaper", "-t",
+          "(-5.0,-5.0)(-4.0,-4.8)(-3.0,-4.3)(-2.0,-3.4)(-1.0,-2.0)(0.0,0.0)"
+          "(1.0,2.0)(2.0,3.4)(3.0,4.3)(4.0,4.8)(5.0,5.0)",
+          "--plot-size", "400", "--png"},
+         0},
+        {"spectrum",
+         {"analyze", "-m", "VU Reridezizi2D", "-t", "5*sin(x*pi/7)", "--level", "5", "--png"},
+         40},
+    };
+    for (const auto& chart : charts) {
+        SCOPED_TRACE(chart.name);
+        Picture pictures[2];
+        for (int k = 0; k < 2; ++k) {
+            std::vector<std::string> args = chart.args;
+            args.push_back(path(k == 0 ? "a.png" : "b.png"));
+            const RunResult r = runProgram(programs[k], args);
+            ASSERT_EQ(r.exitCode, 0) << programs[k].path << ": " << r.err;
+            ASSERT_TRUE(readPng(path(k == 0 ? "a.png" : "b.png"), &pictures[k]));
+        }
+        const Picture& native = pictures[0];
+        const Picture& theirs = pictures[1];
+        ASSERT_EQ(theirs.width, native.width);
+        ASSERT_EQ(theirs.height, native.height);
+        int differing = 0;
+        int largest = 0;
+        for (std::size_t i = 0; i < native.rgb.size(); i += 3) {
+            int step = 0;
+            for (std::size_t c = 0; c < 3; ++c)
+                step = std::max(step, std::abs(native.rgb[i + c] - theirs.rgb[i + c]));
+            differing += step != 0;
+            largest = std::max(largest, step);
+        }
+        EXPECT_LE(differing, chart.maxShadedPixels) << "largest channel difference " << largest;
+    }
 }
 
 } // namespace

@@ -1,15 +1,21 @@
 // The charts drawn with cairo: anti-aliased lines and text in DejaVu Sans, written as PNG through a
-// temporary file so that a failed write leaves the target untouched.
+// temporary file so that a failed write leaves the target untouched. The font comes from inside the
+// program (chart_fonts.h) through FreeType, never from the machine's font configuration, so the Linux
+// and Windows builds draw the same pixels.
+#include <cairo-ft.h>
 #include <cairo.h>
-#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
+#include "cli/chart_fonts.h"
 #include "cli/charts.h"
 #include "cli/cli_error.h"
 #include "cli/output_file.h"
+#include "cli/plots.h"
 #include "cli/text_args.h"
 
 namespace shaperhost {
@@ -31,14 +37,148 @@ constexpr Rgb kSpectrum{0.62, 0.62, 0.66};
 constexpr Rgb kHarmonic{0.0, 0.36, 0.75};
 constexpr Rgb kAlias{0.84, 0.16, 0.12};
 
-constexpr const char* kFont = "DejaVu Sans";
+constexpr double kPi = 3.14159265358979323846;
 
-struct SurfaceDeleter {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+// A picture being drawn: an image surface, its context, and the two faces of the embedded font, which
+// the text helpers find through the context. Everything cairo and FreeType hold for the picture is
+// released with it, so nothing outlives one chart.
+class Canvas {
+public:
+    Canvas(int width, int height);
+    ~Canvas();
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    cairo_t* cr() const { return cr_; }
+    // The picture as PNG, to the staging file of `output`.
+    void save(const StagedOutput& output) const;
+
+    static cairo_font_face_t* face(cairo_t* cr, bool bold);
+
+private:
+    // A FreeType face and the count of faces cairo still holds, for the callback that closes it.
+    struct FaceOwner {
+        FT_Face face;
+        int* alive;
+    };
+
+    cairo_font_face_t* loadFace(const unsigned char* data, std::size_t size);
+    void release();
+
+    FT_Library library_ = nullptr;
+    cairo_font_face_t* regular_ = nullptr;
+    cairo_font_face_t* bold_ = nullptr;
+    cairo_surface_t* surface_ = nullptr;
+    cairo_t* cr_ = nullptr;
+    int width_;
+    int height_;
+    int facesAlive_ = 0; // FreeType faces cairo still holds
 };
-struct ContextDeleter {
-    void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
+
+const cairo_user_data_key_t kCanvasKey{};
+const cairo_user_data_key_t kFreeTypeFaceKey{};
+
+Canvas::Canvas(int width, int height) : width_(width), height_(height) {
+    // cairo sets up its internal locks lazily, in a few entry points only (a DLL build does it when
+    // loaded; a static Windows build has no such moment), and the font calls below are not among them.
+    // Creating a pattern is: it must come first, for every chart, as the reset after each chart tears
+    // the locks down again.
+    cairo_pattern_destroy(cairo_pattern_create_rgb(0, 0, 0));
+    if (FT_Init_FreeType(&library_) != 0) {
+        library_ = nullptr;
+        throw failure("cannot start the font rasteriser for the chart");
+    }
+    try {
+        regular_ = loadFace(kDejaVuSans, kDejaVuSansSize);
+        bold_ = loadFace(kDejaVuSansBold, kDejaVuSansBoldSize);
+        surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+        if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS)
+            throw failure("cannot make a picture of " + std::to_string(width) + " x " +
+                          std::to_string(height) + " pixels");
+        cr_ = cairo_create(surface_);
+        if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS)
+            throw failure(std::string("cannot draw the chart: ") + cairo_status_to_string(cairo_status(cr_)));
+        cairo_set_user_data(cr_, &kCanvasKey, this, nullptr);
+        // Fixed rendering options, the same on every machine: grey anti-aliasing, light outline
+        // hinting, whole-pixel advances.
+        cairo_font_options_t* options = cairo_font_options_create();
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+        cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
+        cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+        cairo_set_font_options(cr_, options);
+        cairo_font_options_destroy(options);
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+Canvas::~Canvas() {
+    release();
+}
+
+void Canvas::release() {
+    if (cr_)
+        cairo_destroy(cr_);
+    if (surface_)
+        cairo_surface_destroy(surface_);
+    if (regular_)
+        cairo_font_face_destroy(regular_);
+    if (bold_)
+        cairo_font_face_destroy(bold_);
+    cr_ = nullptr;
+    surface_ = nullptr;
+    regular_ = bold_ = nullptr;
+    // Drops cairo's font caches, which is when it lets go of the FreeType faces.
+    cairo_debug_reset_static_data();
+    // Should cairo still hold a face, leaving the library alive is a small leak, not a use after free.
+    if (library_ && facesAlive_ == 0)
+        FT_Done_FreeType(library_);
+    library_ = nullptr;
+}
+
+cairo_font_face_t* Canvas::loadFace(const unsigned char* data, std::size_t size) {
+    FT_Face ftFace = nullptr;
+    if (FT_New_Memory_Face(library_, data, static_cast<FT_Long>(size), 0, &ftFace) != 0)
+        throw failure("cannot read the chart font");
+    cairo_font_face_t* face = cairo_ft_font_face_create_for_ft_face(ftFace, 0);
+    // The FreeType face lives as long as cairo's face, which cairo's caches can keep after the last
+    // reference is dropped: it is closed by cairo, through this callback.
+    const auto close = [](void* p) {
+        auto* owner = static_cast<FaceOwner*>(p);
+        FT_Done_Face(owner->face);
+        --*owner->alive;
+        delete owner;
+    };
+    auto* owner = new FaceOwner{ftFace, &facesAlive_};
+    if (cairo_font_face_status(face) != CAIRO_STATUS_SUCCESS ||
+        cairo_font_face_set_user_data(face, &kFreeTypeFaceKey, owner, close) != CAIRO_STATUS_SUCCESS) {
+        delete owner;
+        cairo_font_face_destroy(face);
+        FT_Done_Face(ftFace);
+        throw failure("cannot read the chart font");
+    }
+    ++facesAlive_;
+    return face;
+}
+
+cairo_font_face_t* Canvas::face(cairo_t* cr, bool bold) {
+    const auto* canvas = static_cast<const Canvas*>(cairo_get_user_data(cr, &kCanvasKey));
+    return bold ? canvas->bold_ : canvas->regular_;
+}
+
+void Canvas::save(const StagedOutput& output) const {
+    cairo_surface_flush(surface_);
+    Image image(width_, height_, 0);
+    const unsigned char* data = cairo_image_surface_get_data(surface_);
+    const int stride = cairo_image_surface_get_stride(surface_);
+    for (int y = 0; y < height_; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        for (int x = 0; x < width_; ++x)
+            image.set(x, y, row[x] & 0xFFFFFFu); // RGB24: 0x00RRGGBB in native order
+    }
+    writePng(output, image);
+}
 
 void colour(cairo_t* cr, const Rgb& c) {
     cairo_set_source_rgb(cr, c.r, c.g, c.b);
@@ -49,8 +189,7 @@ enum class Align { Left, Centre, Right };
 // Text whose baseline starts, centres or ends at (x, y).
 void text(cairo_t* cr, double x, double y, const std::string& s, double size, Align align,
           bool bold = false) {
-    cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_face(cr, Canvas::face(cr, bold));
     cairo_set_font_size(cr, size);
     cairo_text_extents_t e;
     cairo_text_extents(cr, s.c_str(), &e);
@@ -62,8 +201,7 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, Al
 }
 
 double textWidth(cairo_t* cr, const std::string& s, double size, bool bold = false) {
-    cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_face(cr, Canvas::face(cr, bold));
     cairo_set_font_size(cr, size);
     cairo_text_extents_t e;
     cairo_text_extents(cr, s.c_str(), &e);
@@ -180,7 +318,7 @@ void drawAxes(cairo_t* cr, const Frame& f, const std::string& xLabel, const std:
     text(cr, f.left + f.width / 2, f.top + f.height + 42, xLabel, 13, Align::Centre);
     cairo_save(cr);
     cairo_translate(cr, f.left - 50, f.top + f.height / 2);
-    cairo_rotate(cr, -M_PI / 2);
+    cairo_rotate(cr, -kPi / 2);
     text(cr, 0, 0, yLabel, 13, Align::Centre);
     cairo_restore(cr);
 }
@@ -214,7 +352,7 @@ void drawLegend(cairo_t* cr, double x, double y, const std::vector<LegendEntry>&
         const double row = y + 14 + 18.0 * i;
         colour(cr, e.colour);
         if (e.dot) {
-            cairo_arc(cr, x + 22, row, 3.0, 0, 2 * M_PI);
+            cairo_arc(cr, x + 22, row, 3.0, 0, 2 * kPi);
             cairo_fill(cr);
         } else {
             const double dash[] = {6.0, 4.0};
@@ -242,43 +380,11 @@ double drawTitle(cairo_t* cr, double width, const std::string& title, const std:
     return y + 8.0;
 }
 
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using Context = std::unique_ptr<cairo_t, ContextDeleter>;
-
-// Lets cairo drop its font caches once a chart is done, so nothing of it outlives the picture.
-struct FontCacheRelease {
-    ~FontCacheRelease() {
-        cairo_debug_reset_static_data();
-        FcFini();
-    }
-};
-
-void save(cairo_surface_t* surface, const StagedOutput& output) {
-    cairo_surface_flush(surface);
-    const cairo_status_t status = cairo_surface_write_to_png(surface, output.stagingPath().c_str());
-    if (status != CAIRO_STATUS_SUCCESS)
-        throw failure("cannot write '" + output.targetPath() + "': " + cairo_status_to_string(status));
-}
-
-Surface newSurface(int width, int height) {
-    Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
-    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
-        throw failure("cannot make a picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                      " pixels");
-    return surface;
-}
-
 } // namespace
 
-bool chartsAvailable() {
-    return true;
-}
-
 void writeTransferChart(const StagedOutput& output, const TransferChart& chart, int size) {
-    const FontCacheRelease release;
-    Surface surface = newSurface(size, size);
-    Context context(cairo_create(surface.get()));
-    cairo_t* cr = context.get();
+    const Canvas canvas(size, size);
+    cairo_t* cr = canvas.cr();
     colour(cr, kBackground);
     cairo_paint(cr);
 
@@ -334,16 +440,14 @@ void writeTransferChart(const StagedOutput& output, const TransferChart& chart, 
     drawLegend(
         cr, f.left + 10, f.top + 10,
         {{"transfer curve", kCurve, false, false}, {"identity (output = input)", kIdentity, true, false}});
-    save(surface.get(), output);
+    canvas.save(output);
 }
 
 void writeSpectrumChart(const StagedOutput& output, const SpectrumChart& chart, int panelWidth, int height) {
     const int panels = static_cast<int>(std::max<std::size_t>(chart.panels.size(), 1));
     const int width = panelWidth * panels;
-    const FontCacheRelease release;
-    Surface surface = newSurface(width, height);
-    Context context(cairo_create(surface.get()));
-    cairo_t* cr = context.get();
+    const Canvas canvas(width, height);
+    cairo_t* cr = canvas.cr();
     colour(cr, kBackground);
     cairo_paint(cr);
     const double titleHeight = drawTitle(cr, width, chart.title, chart.subtitle);
@@ -405,7 +509,7 @@ void writeSpectrumChart(const StagedOutput& output, const SpectrumChart& chart, 
                 cairo_move_to(cr, x, f.py(bottom));
                 cairo_line_to(cr, x, y);
                 cairo_stroke(cr);
-                cairo_arc(cr, x, y, 3.0, 0, 2 * M_PI);
+                cairo_arc(cr, x, y, 3.0, 0, 2 * kPi);
                 cairo_fill(cr);
             }
         }
@@ -417,7 +521,7 @@ void writeSpectrumChart(const StagedOutput& output, const SpectrumChart& chart, 
             {"all bins", kSpectrum, false, false}};
         drawLegend(cr, f.left + f.width - legendWidth(cr, legend) - 10, f.top + 10, legend);
     }
-    save(surface.get(), output);
+    canvas.save(output);
 }
 
 } // namespace shaperhost
