@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "cli/cli_error.h"
+#include "cli/file_system.h"
 #include "cli/output_file.h"
 #include "cli/text_args.h"
 
@@ -246,9 +247,15 @@ AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRat
     if (!sf_format_check(&info))
         throw failure("cannot write '" + target + "': this format holds no " + std::to_string(channels) +
                       " channel(s) at " + std::to_string(sampleRate) + " Hz");
-    file = sf_open(output.stagingPath().c_str(), SFM_WRITE, &info);
-    if (file == nullptr)
+    // Opened here rather than by libsndfile so that an interruption can remove it while it is open.
+    stream = openStagingFile(output.stagingPath());
+    if (stream == nullptr)
+        throw failure("cannot write '" + target + "' (" + std::generic_category().message(errno) + ")");
+    file = sf_open_fd(fileno(stream), SFM_WRITE, &info, SF_FALSE);
+    if (file == nullptr) {
+        std::fclose(stream);
         throw failure("cannot write '" + target + "': the audio file cannot be created");
+    }
     // Integer formats: values beyond full scale clip instead of wrapping around.
     sf_command(static_cast<SNDFILE*>(file), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     bits = format == SampleFormat::Pcm16 ? 16 : format == SampleFormat::Pcm24 ? 24 : 0;
@@ -258,6 +265,8 @@ AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRat
 AudioWriter::~AudioWriter() {
     if (file != nullptr)
         sf_close(static_cast<SNDFILE*>(file));
+    if (stream != nullptr)
+        std::fclose(stream);
 }
 
 void AudioWriter::write(const float* samples, int64_t frames) {
@@ -289,8 +298,11 @@ void AudioWriter::write(const float* samples, int64_t frames) {
 
 void AudioWriter::close() {
     SNDFILE* sound = static_cast<SNDFILE*>(file);
+    std::FILE* descriptor = stream;
     file = nullptr;
-    if (sf_close(sound) != 0)
+    stream = nullptr;
+    const bool finished = sf_close(sound) == 0;
+    if (std::fclose(descriptor) != 0 || !finished)
         throw failure("cannot write '" + target + "': finishing the audio file failed");
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,7 @@ public:
 
 private:
     std::string target;
+    std::FILE* stream = nullptr; // the open staging file, written by libsndfile through its descriptor
     void* file = nullptr;
     int bits = 0; // 0 for float
     std::vector<int64_t> clippedCounts;

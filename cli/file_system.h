@@ -3,6 +3,7 @@
 // closed, a kill).
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace shaperhost {
@@ -10,6 +11,11 @@ namespace shaperhost {
 // Creates an empty file at path, only when nothing exists there yet. Returns 0, or the errno value of
 // the failure (EEXIST when the name is taken).
 int createNewFile(const std::string& path);
+
+// Opens the staging file at path (created by createNewFile) for writing from its start. The file can
+// be removed while it is open, as the interrupt handlers must (Windows allows that only to files opened
+// for it). Returns nullptr with errno set on failure.
+std::FILE* openStagingFile(const std::string& path);
 
 // Installs the handlers that remove every registered unfinished file when the program is interrupted,
 // then end the program as the interruption would have. Called once at start-up.
@@ -20,5 +26,8 @@ void installInterruptCleanup();
 // on interruption, only by its owner).
 int registerPartialFile(const char* path);
 void withdrawPartialFile(int slot);
+// For the interrupt handlers: calls `remove` on every registered file. Takes no lock and allocates
+// nothing, so it is safe in a signal handler when `remove` is (partial_files.cpp).
+void removePartialFiles(int (*remove)(const char* path));
 
 } // namespace shaperhost

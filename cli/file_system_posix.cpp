@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-#include <atomic>
 #include <initializer_list>
 
 #include "cli/file_system.h"
@@ -13,20 +12,8 @@ namespace shaperhost {
 
 namespace {
 
-// More than any command stages at once (the demo writes eight files).
-constexpr int kSlots = 32;
-
-// The handler reads these; a slot holds a path only while its file may exist.
-std::atomic<const char*> partialFiles[kSlots];
-
-static_assert(std::atomic<const char*>::is_always_lock_free, "the signal handler reads the slots");
-
 extern "C" void removePartialFilesAndEnd(int signalNumber) {
-    for (std::atomic<const char*>& slot : partialFiles) {
-        const char* path = slot.load();
-        if (path != nullptr)
-            unlink(path);
-    }
+    removePartialFiles(unlink);
     // End as the signal would have ended the program, so the caller sees the usual status.
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
@@ -40,6 +27,10 @@ int createNewFile(const std::string& path) {
         return errno;
     close(file);
     return 0;
+}
+
+std::FILE* openStagingFile(const std::string& path) {
+    return std::fopen(path.c_str(), "wb");
 }
 
 // SIGPIPE too: a pipe output whose reader went away ends the program as before, but not before the
@@ -57,20 +48,6 @@ void installInterruptCleanup() {
         if (previous.sa_handler != SIG_IGN)
             sigaction(signalNumber, &action, nullptr);
     }
-}
-
-int registerPartialFile(const char* path) {
-    for (int i = 0; i < kSlots; ++i) {
-        const char* empty = nullptr;
-        if (partialFiles[i].compare_exchange_strong(empty, path))
-            return i;
-    }
-    return -1;
-}
-
-void withdrawPartialFile(int slot) {
-    if (slot >= 0 && slot < kSlots)
-        partialFiles[slot].store(nullptr);
 }
 
 } // namespace shaperhost

@@ -1,11 +1,12 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "cli/file_system.h"
 
@@ -13,17 +14,11 @@ namespace shaperhost {
 
 namespace {
 
-constexpr int kSlots = 32;
-
-std::atomic<const char*> partialFiles[kSlots];
-
-// The C runtime runs these handlers on a thread of their own, where removing files is allowed.
+// The C runtime runs these handlers on a thread of their own, where removing files is allowed. A file
+// still open (the output being written) goes when the program ends and its handles close: it was
+// opened with delete sharing (openStagingFile).
 extern "C" void removePartialFilesAndEnd(int signalNumber) {
-    for (std::atomic<const char*>& slot : partialFiles) {
-        const char* path = slot.load();
-        if (path != nullptr)
-            std::remove(path);
-    }
+    removePartialFiles([](const char* path) { return std::remove(path); });
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
 }
@@ -38,24 +33,52 @@ int createNewFile(const std::string& path) {
     return 0;
 }
 
+std::FILE* openStagingFile(const std::string& path) {
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
+    if (length <= 0) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, &wide[0], length);
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            errno = ENOENT;
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            errno = EACCES;
+            break;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            errno = ENOSPC;
+            break;
+        default:
+            errno = EIO;
+        }
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(descriptor, "wb");
+    if (file == nullptr)
+        _close(descriptor); // closes the handle too
+    return file;
+}
+
 void installInterruptCleanup() {
     std::signal(SIGINT, removePartialFilesAndEnd);
     std::signal(SIGTERM, removePartialFilesAndEnd);
     std::signal(SIGBREAK, removePartialFilesAndEnd); // Ctrl-Break and a closed console window
-}
-
-int registerPartialFile(const char* path) {
-    for (int i = 0; i < kSlots; ++i) {
-        const char* empty = nullptr;
-        if (partialFiles[i].compare_exchange_strong(empty, path))
-            return i;
-    }
-    return -1;
-}
-
-void withdrawPartialFile(int slot) {
-    if (slot >= 0 && slot < kSlots)
-        partialFiles[slot].store(nullptr);
 }
 
 } // namespace shaperhost

@@ -184,7 +184,7 @@ void refuseInputAsOutput(const std::string& input, const std::string& output) {
 }
 
 void writeTextFile(const StagedOutput& output, const std::string& contents) {
-    std::FILE* file = std::fopen(output.stagingPath().c_str(), "wb");
+    std::FILE* file = openStagingFile(output.stagingPath());
     if (file == nullptr)
         throw failure("cannot write '" + output.targetPath() + "' (" + reasonOf(errno) + ")");
     const bool written = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();

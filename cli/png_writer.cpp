@@ -1,17 +1,16 @@
 // PNG files through libpng.
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 #include "cli/cli_error.h"
+#include "cli/file_system.h"
 #include "cli/output_file.h"
 #include "cli/plots.h"
 
 namespace shaperhost {
-
-bool pngAvailable() {
-    return true;
-}
 
 void writePng(const StagedOutput& output, const Image& image) {
     const std::string& path = output.targetPath();
@@ -20,11 +19,15 @@ void writePng(const StagedOutput& output, const Image& image) {
     description.width = static_cast<png_uint_32>(image.width);
     description.height = static_cast<png_uint_32>(image.height);
     description.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&description, output.stagingPath().c_str(), 0, image.rgb.data(),
-                                 image.width * 3, nullptr)) {
-        png_image_free(&description);
+    std::FILE* file = openStagingFile(output.stagingPath());
+    if (file == nullptr)
+        throw failure("cannot write the picture '" + path + "' (" + std::generic_category().message(errno) +
+                      ")");
+    const bool written =
+        png_image_write_to_stdio(&description, file, 0, image.rgb.data(), image.width * 3, nullptr) != 0;
+    png_image_free(&description);
+    if (std::fclose(file) != 0 || !written)
         throw failure("cannot write the picture '" + path + "': writing the PNG data failed");
-    }
 }
 
 void writePng(const std::string& path, const Image& image) {

@@ -448,7 +448,12 @@ TEST_F(ShaperhostHostileUse, FailedWritesToStandardOutputAndEndlessTextFilesAreF
 
 TEST_F(ShaperhostHostileUse, AnInterruptedRenderLeavesNoPartialFileAndTheOldOutput) {
     writeSound(path("long.wav"), SF_FORMAT_WAV, 48000 * 60);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    // A Windows program (under Wine) sees SIGINT as Ctrl-C, the one interruption it can handle; it
+    // then ends as the C runtime ends on Ctrl-C, with exit code 3.
+    const bool windows = !programUnderTest().runner.empty();
+    const std::vector<int> signals =
+        windows ? std::vector<int>{SIGINT} : std::vector<int>{SIGINT, SIGTERM, SIGHUP};
+    for (int signalNumber : signals) {
         SCOPED_TRACE(signalNumber);
         writeText(path("out.wav"), "KEEP");
         // One sample per block: long enough to be interrupted half way.
@@ -465,8 +470,11 @@ TEST_F(ShaperhostHostileUse, AnInterruptedRenderLeavesNoPartialFileAndTheOldOutp
         EXPECT_TRUE(underway);
         kill(pid, signalNumber);
         int endedBy = 0;
-        finish(pid, &endedBy);
-        EXPECT_EQ(endedBy, signalNumber);
+        const RunResult r = finish(pid, &endedBy);
+        if (windows)
+            EXPECT_EQ(r.exitCode, 3);
+        else
+            EXPECT_EQ(endedBy, signalNumber);
         EXPECT_TRUE(partialFiles(folder).empty());
         EXPECT_EQ(readText(path("out.wav")), "KEEP");
     }
