@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cli/cli_error.h"
+#include "cli/file_system.h"
 #include "cli/json_reports.h"
 #include "cli/media_jobs.h"
 #include "cli/output_file.h"
@@ -16,6 +17,90 @@
 namespace shaperhost {
 
 namespace {
+
+// The output side of a render: the mix with the dry input, DC removal, the output gain or
+// normalisation, level metering, dither and the file. Normalisation needs the peak of the whole output
+// before the first sample can be written, so then the processed output goes to a scratch file as
+// floats, and finish() scales it into the file piece by piece.
+class OutputSink {
+public:
+    OutputSink(const RenderJob& job, int channels, int sampleRate, AudioWriter& writer,
+               const std::string& target)
+        : stage(job.stage), channels(channels), processor(job.stage, channels, sampleRate), writer(writer),
+          target(target), dither(16), dithered(job.format == SampleFormat::Pcm16 && job.dither) {
+        if (!stage.normalize)
+            return;
+        scratch = std::make_unique<ScratchFile>(target);
+        scratchFile = openStagingFile(scratch->path(), true);
+        if (scratchFile == nullptr)
+            throw failure("cannot write '" + target + "': no room for the output before normalising (" +
+                          std::generic_category().message(errno) + ")");
+    }
+    ~OutputSink() {
+        if (scratchFile != nullptr)
+            std::fclose(scratchFile);
+    }
+    OutputSink(const OutputSink&) = delete;
+    OutputSink& operator=(const OutputSink&) = delete;
+
+    // `frames` frames of the module's output with the input frames they came from; `wet` is changed.
+    void take(const float* dry, float* wet, int64_t frames) {
+        processor.process(dry, wet, frames);
+        const std::size_t count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);
+        if (!stage.normalize) {
+            emit(wet, count);
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (std::isfinite(wet[i]))
+                peak = std::max(peak, static_cast<double>(std::fabs(wet[i])));
+        }
+        if (std::fwrite(wet, sizeof(float), count, scratchFile) != count)
+            throw failure("cannot write '" + target +
+                          "': no room for the output before normalising (is the disk full?)");
+    }
+
+    // Writes what waits for normalisation and closes the file.
+    void finish() {
+        if (stage.normalize) {
+            const double gain = peak > 0.0 ? stage.normalizePeak / peak : 1.0;
+            if (std::fflush(scratchFile) != 0 || std::fseek(scratchFile, 0, SEEK_SET) != 0)
+                throw failure("cannot write '" + target + "': the output before normalising is lost");
+            std::vector<float> piece(8192 * static_cast<std::size_t>(channels));
+            std::size_t count = 0;
+            while ((count = std::fread(piece.data(), sizeof(float), piece.size(), scratchFile)) > 0) {
+                for (std::size_t i = 0; i < count; ++i)
+                    piece[i] = static_cast<float>(piece[i] * gain);
+                emit(piece.data(), count);
+            }
+            if (std::ferror(scratchFile))
+                throw failure("cannot write '" + target + "': the output before normalising is lost");
+        }
+        writer.close();
+    }
+
+    Levels levels() const { return meter.levels(); }
+
+private:
+    void emit(float* samples, std::size_t count) {
+        meter.add(samples, count);
+        if (dithered)
+            dither.apply(samples, count);
+        writer.write(samples, static_cast<int64_t>(count / static_cast<std::size_t>(channels)));
+    }
+
+    OutputStage stage;
+    int channels;
+    OutputProcessor processor;
+    AudioWriter& writer;
+    std::string target;
+    LevelMeter meter;
+    TpdfDither dither;
+    bool dithered;
+    std::unique_ptr<ScratchFile> scratch;
+    std::FILE* scratchFile = nullptr;
+    double peak = 0.0;
+};
 
 std::string decibels(double value) {
     if (value <= 0.0)
@@ -159,47 +244,29 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
         settings.changes.push_back(change);
 
     AudioWriter writer(output, summary.channels, summary.sampleRate, job.format);
-    TpdfDither dither(16);
-    const bool dithered = job.format == SampleFormat::Pcm16 && job.dither;
-    summary.dithered = dithered;
-    if (job.oversample > 1 || job.stage.normalize) {
-        // The resamplers and the normalisation work on the whole signal (at the file's rate).
-        AudioBuffer input;
-        if (reader) {
-            input.channels = summary.channels;
-            input.sampleRate = summary.sampleRate;
-            input.samples.resize(static_cast<std::size_t>(summary.frames * summary.channels));
-            summary.frames = reader->read(input.samples.data(), summary.frames);
-            input.samples.resize(static_cast<std::size_t>(summary.frames * summary.channels));
-        } else {
-            input =
-                risingSine(job.sampleRate, kTestSignalSeconds, job.signalFrequency, kTestSignalEndAmplitude);
-        }
-        applyGain(input, job.gain);
-        countBeyondTable(input.samples.data(), input.samples.size(), summary.inputBeyondTable);
-        AudioBuffer rendered;
-        summary.report = renderAtRate(session.library(), settings, input, rendered);
-        applyOutputStage(input, rendered, job.stage);
-        summary.inputLevels = measureLevels(input);
-        summary.outputLevels = measureLevels(rendered);
-        if (dithered)
-            dither.apply(rendered.samples.data(), rendered.samples.size());
-        writer.write(rendered.samples.data(), rendered.frames());
-        writer.close();
-        summary.clipped = writer.clipped();
-        summary.renderSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        return summary;
-    }
-
-    StreamRenderer renderer(session.library(), settings, summary.channels);
-    OutputProcessor processor(job.stage, summary.channels, summary.sampleRate);
+    OutputSink sink(job, summary.channels, summary.sampleRate, writer, output.targetPath());
+    summary.dithered = job.format == SampleFormat::Pcm16 && job.dither;
+    // The module at the audio's rate gives each piece's output at once; oversampled, the resamplers
+    // hold some back, so the input waits in `dry` for the output frames it is mixed with.
+    std::unique_ptr<StreamRenderer> plain;
+    std::unique_ptr<OversampledStream> oversampled;
+    if (job.oversample > 1)
+        oversampled = std::make_unique<OversampledStream>(session.library(), settings, summary.channels,
+                                                          summary.sampleRate);
+    else
+        plain = std::make_unique<StreamRenderer>(session.library(), settings, summary.channels);
+    std::vector<float> dry;
+    auto takeReady = [&](std::vector<float>& ready) {
+        const int64_t frames = static_cast<int64_t>(ready.size()) / summary.channels;
+        sink.take(dry.data(), ready.data(), frames);
+        dry.erase(dry.begin(), dry.begin() + static_cast<std::ptrdiff_t>(ready.size()));
+        ready.clear();
+    };
     // Pieces of whole blocks of about 8192 frames.
     const int64_t piece = ((8191 + static_cast<int64_t>(job.blockSize)) / job.blockSize) * job.blockSize;
     std::vector<float> in(static_cast<std::size_t>(piece * summary.channels));
     std::vector<float> out(in.size());
     LevelMeter inputMeter;
-    LevelMeter outputMeter;
     // Progress only where someone watches, and only when it takes a while.
     Progress progress(progressTerminal() && summary.frames > 10LL * summary.sampleRate);
     int64_t position = 0;
@@ -215,23 +282,31 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
                 in[i] *= job.gain;
         }
         countBeyondTable(in.data(), samples, summary.inputBeyondTable);
-        renderer.process(in.data(), out.data(), count);
-        processor.process(in.data(), out.data(), count);
         inputMeter.add(in.data(), samples);
-        outputMeter.add(out.data(), samples);
-        if (dithered)
-            dither.apply(out.data(), samples);
-        writer.write(out.data(), count);
+        if (plain) {
+            plain->process(in.data(), out.data(), count);
+            sink.take(in.data(), out.data(), count);
+        } else {
+            dry.insert(dry.end(), in.begin(), in.begin() + static_cast<std::ptrdiff_t>(samples));
+            out.clear();
+            oversampled->push(in.data(), count, out);
+            takeReady(out);
+        }
         position += count;
         progress.update(position, summary.frames);
         if (count == 0)
             break;
     } while (position < summary.frames);
-    writer.close();
+    if (oversampled) {
+        out.clear();
+        oversampled->finish(out);
+        takeReady(out);
+    }
+    sink.finish();
     summary.frames = position;
-    summary.report = renderer.report();
+    summary.report = plain ? plain->report() : oversampled->report();
     summary.inputLevels = inputMeter.levels();
-    summary.outputLevels = outputMeter.levels();
+    summary.outputLevels = sink.levels();
     summary.clipped = writer.clipped();
     summary.renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return summary;

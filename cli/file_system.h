@@ -14,8 +14,9 @@ int createNewFile(const std::string& path);
 
 // Opens the staging file at path (created by createNewFile) for writing from its start. The file can
 // be removed while it is open, as the interrupt handlers must (Windows allows that only to files opened
-// for it). Returns nullptr with errno set on failure.
-std::FILE* openStagingFile(const std::string& path);
+// for it). With `readBack`, the file can also be read (after a seek). Returns nullptr with errno set on
+// failure.
+std::FILE* openStagingFile(const std::string& path, bool readBack = false);
 
 // Installs the handlers that remove every registered unfinished file when the program is interrupted,
 // then end the program as the interruption would have. Called once at start-up.

@@ -29,8 +29,8 @@ int createNewFile(const std::string& path) {
     return 0;
 }
 
-std::FILE* openStagingFile(const std::string& path) {
-    return std::fopen(path.c_str(), "wb");
+std::FILE* openStagingFile(const std::string& path, bool readBack) {
+    return std::fopen(path.c_str(), readBack ? "w+b" : "wb");
 }
 
 // SIGPIPE too: a pipe output whose reader went away ends the program as before, but not before the

@@ -33,7 +33,7 @@ int createNewFile(const std::string& path) {
     return 0;
 }
 
-std::FILE* openStagingFile(const std::string& path) {
+std::FILE* openStagingFile(const std::string& path, bool readBack) {
     const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
     if (length <= 0) {
         errno = EINVAL;
@@ -69,7 +69,7 @@ std::FILE* openStagingFile(const std::string& path) {
         errno = EMFILE;
         return nullptr;
     }
-    std::FILE* file = _fdopen(descriptor, "wb");
+    std::FILE* file = _fdopen(descriptor, readBack ? "w+b" : "wb");
     if (file == nullptr)
         _close(descriptor); // closes the handle too
     return file;

@@ -90,6 +90,20 @@ StagedOutput::StagedOutput(const std::string& path) : target(path) {
     interruptSlot = registerPartialFile(staging.c_str());
 }
 
+ScratchFile::ScratchFile(const std::string& forTarget) {
+    std::error_code noTemp;
+    const fs::path temporaryFolder = fs::temp_directory_path(noTemp);
+    scratch = createStagingFile(noTemp ? folderOf(fs::u8path(forTarget)) : temporaryFolder,
+                                "shaperhost-scratch", forTarget);
+    interruptSlot = registerPartialFile(scratch.c_str());
+}
+
+ScratchFile::~ScratchFile() {
+    std::error_code ignored;
+    fs::remove(fs::u8path(scratch), ignored);
+    withdrawPartialFile(interruptSlot);
+}
+
 StagedOutput::~StagedOutput() {
     if (!committed || direct) {
         std::error_code ignored;

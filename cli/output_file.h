@@ -42,6 +42,22 @@ private:
     int interruptSlot = -1;
 };
 
+// A file for intermediate data of the output `forTarget`: in the system's temporary folder (else beside
+// the target), removed when destroyed and on interruption, never committed.
+class ScratchFile {
+public:
+    explicit ScratchFile(const std::string& forTarget);
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    const std::string& path() const { return scratch; }
+
+private:
+    std::string scratch;
+    int interruptSlot = -1;
+};
+
 // The outputs of one command, all staged before any is committed.
 class OutputSet {
 public:

@@ -160,62 +160,104 @@ RenderReport renderAtRate(const ModuleLibrary& library, const RenderSettings& se
     return renderOversampled(library, settings, input, output);
 }
 
+struct OversampledStream::State {
+    State(const RenderSettings& settings, int channels) : channels(channels), pending(channels) {
+        changes = settings.changes;
+        std::stable_sort(changes.begin(), changes.end(),
+                         [](const TextChange& a, const TextChange& b) { return a.sample < b.sample; });
+        for (TextChange& change : changes)
+            change.sample *= settings.oversample;
+    }
+
+    // Appends the frames every channel has ready, interleaved, and keeps the rest.
+    void interleaveReady(std::vector<float>& out) {
+        std::size_t ready = pending[0].size();
+        for (const std::vector<float>& p : pending)
+            ready = std::min(ready, p.size());
+        framesOut += static_cast<int64_t>(ready);
+        if (framesOut > framesIn)
+            throw std::runtime_error("the resampler gave more samples than it was given");
+        const std::size_t start = out.size();
+        out.resize(start + ready * static_cast<std::size_t>(channels));
+        for (int c = 0; c < channels; ++c) {
+            std::vector<float>& p = pending[static_cast<std::size_t>(c)];
+            for (std::size_t n = 0; n < ready; ++n)
+                out[start + n * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = p[n];
+            p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(ready));
+        }
+    }
+
+    int channels;
+    std::vector<TextChange> changes; // at the module's rate
+    mphost::SharedMemoryPool pool;
+    std::vector<std::unique_ptr<ChannelPipeline>> pipelines;
+    std::vector<std::vector<float>> pending; // per channel, output not yet handed out
+    std::vector<float> channelInput;
+    int64_t framesIn = 0;
+    int64_t framesOut = 0;
+};
+
+OversampledStream::OversampledStream(const ModuleLibrary& library, const RenderSettings& settings,
+                                     int channels, double rate)
+    : state(std::make_unique<State>(settings, channels)) {
+    for (int c = 0; c < channels; ++c)
+        state->pipelines.push_back(
+            std::make_unique<ChannelPipeline>(library, state->pool, settings, c, rate, state->changes));
+}
+
+OversampledStream::~OversampledStream() = default;
+
+void OversampledStream::push(const float* in, int64_t frames, std::vector<float>& out) {
+    const int channels = state->channels;
+    state->framesIn += frames;
+    state->channelInput.resize(static_cast<std::size_t>(frames));
+    for (int c = 0; c < channels; ++c) {
+        for (int64_t n = 0; n < frames; ++n)
+            state->channelInput[static_cast<std::size_t>(n)] = in[n * channels + c];
+        state->pipelines[static_cast<std::size_t>(c)]->push(state->channelInput.data(),
+                                                            state->channelInput.size(),
+                                                            state->pending[static_cast<std::size_t>(c)]);
+    }
+    state->interleaveReady(out);
+}
+
+void OversampledStream::finish(std::vector<float>& out) {
+    for (int c = 0; c < state->channels; ++c)
+        state->pipelines[static_cast<std::size_t>(c)]->finish(state->pending[static_cast<std::size_t>(c)]);
+    state->interleaveReady(out);
+    for (const std::vector<float>& p : state->pending) {
+        if (!p.empty() || state->framesOut != state->framesIn)
+            throw std::runtime_error("the resampler gave " + std::to_string(state->framesOut + p.size()) +
+                                     " samples for " + std::to_string(state->framesIn));
+    }
+}
+
+RenderReport OversampledStream::report() const {
+    RenderReport report;
+    report.blocks = state->pipelines[0]->blocks;
+    report.textEvents = state->pipelines[0]->textEvents;
+    for (const auto& pipeline : state->pipelines)
+        report.sleepRequests += pipeline->sleepRequests();
+    return report;
+}
+
 RenderReport renderOversampled(const ModuleLibrary& library, const RenderSettings& settings,
                                const AudioBuffer& input, AudioBuffer& output) {
     const int channels = input.channels;
     const int64_t frames = input.frames();
-    const int factor = settings.oversample;
-
-    std::vector<TextChange> changes = settings.changes;
-    std::stable_sort(changes.begin(), changes.end(),
-                     [](const TextChange& a, const TextChange& b) { return a.sample < b.sample; });
-    for (TextChange& change : changes)
-        change.sample *= factor;
-
     output.channels = channels;
     output.sampleRate = input.sampleRate;
-    output.samples.assign(input.samples.size(), 0.0f);
-
-    RenderReport report;
-    mphost::SharedMemoryPool pool;
-    std::vector<float> in;
-    std::vector<float> out;
-    for (int c = 0; c < channels; ++c) {
-        ChannelPipeline pipeline(library, pool, settings, c, input.sampleRate, changes);
-        int64_t written = 0;
-        auto store = [&]() {
-            // The resampler gives exactly `frames` samples in all; anything beyond would be a fault.
-            for (float s : out) {
-                if (written >= frames)
-                    throw std::runtime_error("the resampler gave more samples than it was given");
-                output.samples[static_cast<std::size_t>(written * channels + c)] = s;
-                ++written;
-            }
-            out.clear();
-        };
-        for (int64_t start = 0; start < frames; start += static_cast<int64_t>(kChunkFrames)) {
-            const int64_t count = std::min<int64_t>(static_cast<int64_t>(kChunkFrames), frames - start);
-            in.resize(static_cast<std::size_t>(count));
-            for (int64_t n = 0; n < count; ++n)
-                in[static_cast<std::size_t>(n)] =
-                    input.samples[static_cast<std::size_t>((start + n) * channels + c)];
-            pipeline.push(in.data(), in.size(), out);
-            store();
-            if (settings.progress)
-                settings.progress(c * frames + start + count, channels * frames);
-        }
-        pipeline.finish(out);
-        store();
-        if (written != frames)
-            throw std::runtime_error("the resampler gave " + std::to_string(written) + " samples for " +
-                                     std::to_string(frames));
-        if (c == 0) {
-            report.blocks = pipeline.blocks;
-            report.textEvents = pipeline.textEvents;
-        }
-        report.sleepRequests += pipeline.sleepRequests();
+    output.samples.clear();
+    output.samples.reserve(input.samples.size());
+    OversampledStream stream(library, settings, channels, input.sampleRate);
+    for (int64_t start = 0; start < frames; start += static_cast<int64_t>(kChunkFrames)) {
+        const int64_t count = std::min<int64_t>(static_cast<int64_t>(kChunkFrames), frames - start);
+        stream.push(input.samples.data() + start * channels, count, output.samples);
+        if (settings.progress)
+            settings.progress(start + count, frames);
     }
-    return report;
+    stream.finish(output.samples);
+    return stream.report();
 }
 
 } // namespace shaperhost

@@ -34,6 +34,31 @@ private:
     double ratio;
 };
 
+// Interleaved audio through one module instance per channel at settings.oversample times the audio's
+// rate, fed piece after piece so a long stream never sits in memory whole. The resamplers hold some
+// samples back, so the output comes out as it becomes ready: push() appends the frames ready so far and
+// finish() the rest; in all, exactly as many frames as went in, frame k aligned with input frame k.
+class OversampledStream {
+public:
+    // `settings` must outlive the stream. Text changes reach the module at oversample * their sample.
+    OversampledStream(const ModuleLibrary& library, const RenderSettings& settings, int channels,
+                      double rate);
+    ~OversampledStream();
+    OversampledStream(const OversampledStream&) = delete;
+    OversampledStream& operator=(const OversampledStream&) = delete;
+
+    // Takes `frames` interleaved frames; appends the interleaved output frames now ready to `out`.
+    void push(const float* in, int64_t frames, std::vector<float>& out);
+    // After the last input: appends the remaining output frames to `out`.
+    void finish(std::vector<float>& out);
+    // Blocks and text events of one channel's module, sleep requests of all.
+    RenderReport report() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
+
 // renderThroughModule when settings.oversample is 1, else renderOversampled.
 RenderReport renderAtRate(const ModuleLibrary& library, const RenderSettings& settings,
                           const AudioBuffer& input, AudioBuffer& output);
