@@ -78,11 +78,6 @@ std::string programLibrary() {
     return programFolder() + (windows ? "waveshapers.dll" : "libwaveshapers.so");
 }
 
-bool programHasFlac() {
-    const char* without = std::getenv("SHAPERHOST_WITHOUT_FLAC");
-    return without == nullptr || *without == '\0';
-}
-
 RunResult ProgramTest::run(const std::vector<std::string>& args) const {
     return runProgram(programUnderTest(), args);
 }

@@ -36,9 +36,6 @@ ProgramUnderTest programUnderTest();
 // The folder of that program (with its separator) and the module library beside it.
 std::string programFolder();
 std::string programLibrary();
-// Whether that program reads and writes FLAC: false when $SHAPERHOST_WITHOUT_FLAC is set, as for the
-// Windows build, whose libsndfile has no external codecs.
-bool programHasFlac();
 
 // Each test gets an empty folder of its own, removed afterwards.
 class ProgramTest : public ::testing::Test {

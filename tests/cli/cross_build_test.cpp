@@ -2,6 +2,8 @@
 // text: the curve module's audio must be the same bits, the editor panel the same picture (apart from
 // the system font's text), the charts the same pictures, and formula renders the same within what two
 // C libraries' transcendental functions may differ by.
+#include <sndfile.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -22,17 +24,19 @@ protected:
         other = programUnderTest();
         ASSERT_NE(other.path, nativeProgram()) << "set SHAPERHOST_PROGRAM to the other build's program";
     }
-    // Renders the same input with the same text in both builds; a.wav native, b.wav the other build.
+    // Renders the same input with the same text in both builds; a.<extension> native, b.<extension>
+    // the other build.
     void renderBoth(const std::string& module, const std::string& text, const std::string& format,
-                    Sound* native, Sound* theirs) {
+                    Sound* native, Sound* theirs, const std::string& extension = "wav") {
+        const std::string a = "a." + extension, b = "b." + extension;
         for (const auto& [program, name] :
-             {std::pair{ProgramUnderTest{nativeProgram(), ""}, "a.wav"}, std::pair{other, "b.wav"}}) {
+             {std::pair{ProgramUnderTest{nativeProgram(), ""}, a}, std::pair{other, b}}) {
             const RunResult r = runProgram(program, {"render", "-m", module, "-t", text, "-i", path("in.wav"),
                                                      "-o", path(name), "--format", format, "-b", "100"});
             ASSERT_EQ(r.exitCode, 0) << program.path << ": " << r.err;
         }
-        ASSERT_TRUE(readSound(path("a.wav"), native));
-        ASSERT_TRUE(readSound(path("b.wav"), theirs));
+        ASSERT_TRUE(readSound(path(a), native));
+        ASSERT_TRUE(readSound(path(b), theirs));
         ASSERT_EQ(native->samples.size(), theirs->samples.size());
         ASSERT_EQ(native->format, theirs->format);
     }
@@ -70,6 +74,31 @@ TEST_F(CrossBuild, CurveRendersAreSampleIdentical) {
         Sound native;
         Sound theirs;
         renderBoth("Curve Waveshaper", c.text, c.format, &native, &theirs);
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < native.samples.size(); ++i)
+            differing += std::memcmp(&native.samples[i], &theirs.samples[i], sizeof(float)) != 0;
+        EXPECT_EQ(differing, 0u) << "of " << native.samples.size() << " samples";
+    }
+}
+
+TEST_F(CrossBuild, FlacRendersDecodeToIdenticalSamples) {
+    // Each build encodes with its own FLAC library (the encoders may choose different frames), but FLAC
+    // is lossless: both files must decode to the same integer samples, in the same sample format.
+    writeInput();
+    const char* const text = "(-5,-4.37)(-4.1,3.3)(-3.05,-2.2)(-1.7,-0.4)(-1.2,4.9)(0.33,-4.6)(0.5,0.07)"
+                             "(2.9,1.1)(3.3,-3.9)(4.4,2.5)(5,-0.15)";
+    const struct {
+        const char* format;
+        int expected;
+    } cases[] = {{"pcm24", SF_FORMAT_FLAC | SF_FORMAT_PCM_24}, {"pcm16", SF_FORMAT_FLAC | SF_FORMAT_PCM_16}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        Sound native;
+        Sound theirs;
+        renderBoth("Curve Waveshaper", text, c.format, &native, &theirs, "flac");
+        EXPECT_EQ(theirs.format, c.expected);
+        EXPECT_EQ(theirs.channels, native.channels);
+        EXPECT_EQ(theirs.sampleRate, native.sampleRate);
         std::size_t differing = 0;
         for (std::size_t i = 0; i < native.samples.size(); ++i)
             differing += std::memcmp(&native.samples[i], &theirs.samples[i], sizeof(float)) != 0;

@@ -233,12 +233,6 @@ TEST_F(ShaperhostLevels, OutputFormatFollowsTheInputUnlessGiven) {
         std::vector<std::string> args = {"render", "-m", kCurve, "-o", path(c.out)};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const RunResult r = run(args);
-        if ((c.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && !programHasFlac()) {
-            // A build without FLAC refuses the name before any work.
-            EXPECT_EQ(r.exitCode, 2);
-            EXPECT_NE(r.err.find("no FLAC"), std::string::npos) << r.err;
-            continue;
-        }
         ASSERT_EQ(r.exitCode, 0) << r.err;
         Sound out;
         ASSERT_TRUE(readSound(path(c.out), &out));

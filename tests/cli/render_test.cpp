@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -207,20 +208,11 @@ TEST_F(ShaperhostRender, LibsndfileReadsEveryFormatTheProgramWrites) {
         {"f.aiff", "float", SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
         {"g.aif", "pcm16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
     };
-    std::size_t written = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const RunResult r = run(
             {"render", "-m", "VU Reridezizi2D", "-t", "tanh(x)", "-o", path(c.file), "--format", c.format});
-        if ((c.expected & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && !programHasFlac()) {
-            // Refused before any work, as a command line the build cannot carry out.
-            EXPECT_EQ(r.exitCode, 2);
-            EXPECT_NE(r.err.find("no FLAC"), std::string::npos) << r.err;
-            EXPECT_FALSE(exists(c.file));
-            continue;
-        }
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        ++written;
         Sound sound;
         ASSERT_TRUE(readSound(path(c.file), &sound));
         EXPECT_EQ(sound.format, c.expected);
@@ -234,7 +226,7 @@ TEST_F(ShaperhostRender, LibsndfileReadsEveryFormatTheProgramWrites) {
         EXPECT_NEAR(peak, std::tanh(4.9967) * 0.1, 1e-3);
     }
     // Nothing but the written files: no temporary file is left behind.
-    EXPECT_EQ(files().size(), written);
+    EXPECT_EQ(files().size(), std::size(cases));
 }
 
 TEST_F(ShaperhostRender, BuiltInSignalRisesToFiveVoltsOverTwoSeconds) {
