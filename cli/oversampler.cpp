@@ -95,12 +95,12 @@ public:
     // Takes input samples; appends the output samples they make available.
     void push(const float* in, std::size_t count, std::vector<float>& out) {
         up.process(in, count, fast);
-        shape(out);
+        shape(out, false);
     }
 
     void finish(std::vector<float>& out) {
         up.finish(fast);
-        shape(out);
+        shape(out, true);
         down.finish(out);
     }
 
@@ -109,13 +109,15 @@ public:
     int32_t sleepRequests() const { return module.sleepRequests(); }
 
 private:
-    // Runs the module over every upsampled sample there is and resamples its output down.
-    void shape(std::vector<float>& out) {
+    // Runs the module over the upsampled samples there are in whole blocks (at the end, also the last
+    // partial one), so blocks are cut at multiples of the block size from the stream start however the
+    // input comes in, and resamples its output down.
+    void shape(std::vector<float>& out, bool last) {
         shaped.clear();
         std::size_t done = 0;
-        while (done < fast.size()) {
-            const int32_t count =
-                static_cast<int32_t>(std::min<std::size_t>(settings.blockSize, fast.size() - done));
+        const std::size_t block = static_cast<std::size_t>(settings.blockSize);
+        while (fast.size() - done >= block || (last && done < fast.size())) {
+            const int32_t count = static_cast<int32_t>(std::min(block, fast.size() - done));
             events.clear();
             if (position == 0) {
                 events.start(0).pinValue(0, 0, settings.text).streaming(0, 1, true);
@@ -135,7 +137,7 @@ private:
             position += count;
             ++blocks;
         }
-        fast.clear();
+        fast.erase(fast.begin(), fast.begin() + static_cast<std::ptrdiff_t>(done));
         down.process(shaped.data(), shaped.size(), out);
     }
 
@@ -147,7 +149,7 @@ private:
     Resampler up;
     Resampler down;
     mphost::EventList events;
-    std::vector<float> fast;   // upsampled input not yet shaped
+    std::vector<float> fast;   // upsampled input not yet shaped (less than a block between pushes)
     std::vector<float> shaped; // module output not yet resampled down
 };
 
