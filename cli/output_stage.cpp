@@ -79,21 +79,6 @@ void OutputProcessor::process(const float* dry, float* wet, int64_t frames) {
     }
 }
 
-void applyOutputStage(const AudioBuffer& dry, AudioBuffer& wet, const OutputStage& stage) {
-    OutputProcessor processor(stage, wet.channels, wet.sampleRate);
-    processor.process(dry.samples.data(), wet.samples.data(), wet.frames());
-    if (!stage.normalize)
-        return;
-    double peak = 0.0;
-    for (float s : wet.samples) {
-        if (std::isfinite(s))
-            peak = std::max(peak, static_cast<double>(std::fabs(s)));
-    }
-    const double gain = peak > 0.0 ? stage.normalizePeak / peak : 1.0;
-    for (float& s : wet.samples)
-        s = static_cast<float>(s * gain);
-}
-
 TpdfDither::TpdfDither(int bits) : step(std::ldexp(1.0, 1 - bits)), random(0x5eed) {}
 
 void TpdfDither::apply(float* samples, std::size_t count) {

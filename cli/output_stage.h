@@ -26,8 +26,8 @@ struct OutputStage {
 
 constexpr double kDcBlockHz = 5.0;
 
-// wet = mix * wet + (1 - mix) * dry, then DC removal, then the gain (normalisation is left to
-// applyOutputStage), on interleaved audio fed piece after piece.
+// wet = mix * wet + (1 - mix) * dry, then DC removal, then the gain (normalisation, which needs the
+// whole output's peak, is left to the caller), on interleaved audio fed piece after piece.
 class OutputProcessor {
 public:
     OutputProcessor(const OutputStage& stage, int channels, int sampleRate);
@@ -40,9 +40,6 @@ private:
     std::vector<double> previousIn;
     std::vector<double> previousOut;
 };
-
-// The whole stage on whole buffers of the same shape, normalisation included.
-void applyOutputStage(const AudioBuffer& dry, AudioBuffer& wet, const OutputStage& stage);
 
 // Adds triangular (TPDF) dither of one step of a `bits`-bit integer (full scale 2^(bits-1) steps), peak
 // to peak two steps, from a fixed seed so that the same render gives the same file.

@@ -125,12 +125,6 @@ Levels LevelMeter::levels() const {
     return levels;
 }
 
-Levels measureLevels(const AudioBuffer& audio) {
-    LevelMeter meter;
-    meter.add(audio.samples.data(), audio.samples.size());
-    return meter.levels();
-}
-
 void RisingSine::fill(float* out, int64_t first, int64_t count) const {
     for (int64_t i = 0; i < count; ++i) {
         const int64_t n = first + i;
@@ -161,13 +155,6 @@ AudioBuffer steadySine(int sampleRate, int64_t frames, double frequency, double 
         audio.samples[static_cast<std::size_t>(n)] = static_cast<float>(amplitude * std::sin(phase));
     }
     return audio;
-}
-
-void applyGain(AudioBuffer& audio, float gain) {
-    if (gain == 1.0f)
-        return;
-    for (float& s : audio.samples)
-        s *= gain;
 }
 
 } // namespace shaperhost

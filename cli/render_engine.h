@@ -88,7 +88,6 @@ struct Levels {
     double peak = 0.0; // largest magnitude, sample units
     double rms = 0.0;
 };
-Levels measureLevels(const AudioBuffer& audio);
 
 // Levels summed up chunk after chunk.
 class LevelMeter {
@@ -115,7 +114,5 @@ struct RisingSine {
 AudioBuffer risingSine(int sampleRate, double seconds, double frequency, double endAmplitude);
 // A mono sine of constant amplitude.
 AudioBuffer steadySine(int sampleRate, int64_t frames, double frequency, double amplitude);
-
-void applyGain(AudioBuffer& audio, float gain);
 
 } // namespace shaperhost
