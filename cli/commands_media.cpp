@@ -80,6 +80,8 @@ public:
     }
 
     Levels levels() const { return meter.levels(); }
+    // 16-bit output gets TPDF dither unless the job says not to.
+    bool dithers() const { return dithered; }
 
 private:
     void emit(float* samples, std::size_t count) {
@@ -245,7 +247,7 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
 
     AudioWriter writer(output, summary.channels, summary.sampleRate, job.format);
     OutputSink sink(job, summary.channels, summary.sampleRate, writer, output.targetPath());
-    summary.dithered = job.format == SampleFormat::Pcm16 && job.dither;
+    summary.dithered = sink.dithers();
     // The module at the audio's rate gives each piece's output at once; oversampled, the resamplers
     // hold some back, so the input waits in `dry` for the output frames it is mixed with.
     std::unique_ptr<StreamRenderer> plain;
