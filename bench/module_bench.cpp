@@ -13,8 +13,8 @@
 #include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "host/event_list.h"
-#include "host/processing_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_processing_host.h"
 #include "waveshaper/table_layout.h"
 
 namespace {

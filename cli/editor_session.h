@@ -9,7 +9,7 @@
 #include "cli/editor_window.h"
 #include "cli/module_library.h"
 #include "cli/plots.h"
-#include "host/editor_host.h"
+#include "host/stand_in_editor_host.h"
 
 namespace shaperhost {
 

@@ -10,8 +10,8 @@
 #include "cli/text_args.h"
 #include "factory/interface_id.h"
 #include "factory/result_codes.h"
-#include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_editor_host.h"
 
 namespace shaperhost {
 

@@ -9,7 +9,7 @@
 #include "factory/pin_text.h"
 #include "host/event_list.h"
 #include "host/plugin_library.h"
-#include "host/processing_host.h"
+#include "host/stand_in_processing_host.h"
 #include "waveshaper/table_layout.h"
 
 namespace shaperhost {

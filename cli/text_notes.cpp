@@ -5,7 +5,7 @@
 
 #include "cli/module_library.h"
 #include "cli/text_args.h"
-#include "curve_editor/curve_text.h"
+#include "curve/curve_text.h"
 #include "evaluator/evaluator.h"
 #include "factory/module_ids.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "curve_editor/curve_text.h"
+#include "curve/curve_text.h"
 #include "gui/gfx_base.h"
 #include "gui/painter.h"
 

@@ -12,8 +12,8 @@
 
 #include "evaluator/compiled_formula.h"
 #include "support/formula_reference.h"
+#include "waveshaper/formula_waveshaper.h"
 #include "waveshaper/table_layout.h"
-#include "waveshaper/waveshaper2b.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "curve_editor/curve_text.h"
+#include "curve/curve_text.h"
 #include "factory/module_ids.h"
 #include "fuzz/text_module.h"
 #include "reliability/rig.h"

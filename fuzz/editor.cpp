@@ -16,8 +16,8 @@
 #include "factory/mp_factory.h"
 #include "factory/result_codes.h"
 #include "gui/platform/native_window_system.h"
-#include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_editor_host.h"
 
 namespace {
 

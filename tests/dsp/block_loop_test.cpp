@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/event_list.h"
-#include "host/processing_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_processing_host.h"
 #include "probe_module.h"
 
 namespace {

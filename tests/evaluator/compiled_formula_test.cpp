@@ -18,8 +18,8 @@
 #include "evaluator/compiled_formula.h"
 #include "evaluator/formula_generator.h"
 #include "support/formula_reference.h"
+#include "waveshaper/formula_waveshaper.h"
 #include "waveshaper/table_layout.h"
-#include "waveshaper/waveshaper2b.h"
 
 namespace {
 

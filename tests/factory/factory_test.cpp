@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "factory/mp_factory.h"
-#include "host/processing_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_processing_host.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "gui/mp_gui_base.h"
-#include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_editor_host.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "curve_editor/waveshaper_gui.h"
 #include "gui/gfx_base.h"
 #include "gui/platform/native_window_system.h"
-#include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_editor_host.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace {

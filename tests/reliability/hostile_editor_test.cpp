@@ -9,8 +9,8 @@
 #include "factory/pin_text.h"
 #include "factory/result_codes.h"
 #include "gui/platform/native_window_system.h"
-#include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_editor_host.h"
 #include "reliability/rig.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include "factory/mp_factory.h"
 #include "factory/pin_text.h"
 #include "factory/result_codes.h"
-#include "host/processing_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_processing_host.h"
 #include "waveshaper/table_layout.h"
 
 namespace rig {

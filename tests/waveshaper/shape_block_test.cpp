@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "waveshaper/curve_waveshaper.h"
 #include "waveshaper/shape_block.h"
 #include "waveshaper/table_layout.h"
-#include "waveshaper/waveshaper2.h"
 
 namespace {
 

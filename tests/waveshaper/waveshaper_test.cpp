@@ -11,14 +11,14 @@
 #include <tuple>
 #include <vector>
 
-#include "curve_editor/curve_text.h"
+#include "curve/curve_text.h"
 #include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "host/event_list.h"
-#include "host/processing_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_processing_host.h"
+#include "waveshaper/curve_waveshaper.h"
 #include "waveshaper/table_layout.h"
-#include "waveshaper/waveshaper2.h"
 
 namespace {
 

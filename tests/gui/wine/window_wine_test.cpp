@@ -13,8 +13,8 @@
 #include "factory/mp_factory.h"
 #include "gui/gfx_base.h"
 #include "gui/software_canvas.h"
-#include "host/editor_host.h"
 #include "host/raw_calls.h"
+#include "host/stand_in_editor_host.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace {

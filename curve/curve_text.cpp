@@ -1,5 +1,5 @@
 // The curve text reader and writer, shared by the curve editor and the curve-points waveshaper.
-#include "curve_editor/curve_text.h"
+#include "curve/curve_text.h"
 
 #include "numbers/float_narrowing.h"
 #include "numbers/number_text.h"

@@ -1,6 +1,6 @@
-#include "waveshaper/waveshaper2.h"
+#include "waveshaper/curve_waveshaper.h"
 
-#include "curve_editor/curve_text.h"
+#include "curve/curve_text.h"
 #include "factory/module_ids.h"
 #include "factory/mp_factory.h"
 #include "numbers/float_narrowing.h"

@@ -1,4 +1,4 @@
-#include "host/processing_host.h"
+#include "host/stand_in_processing_host.h"
 
 #include <cstring>
 

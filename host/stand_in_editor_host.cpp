@@ -1,4 +1,4 @@
-#include "host/editor_host.h"
+#include "host/stand_in_editor_host.h"
 
 namespace mphost {
 

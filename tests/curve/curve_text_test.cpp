@@ -1,6 +1,6 @@
 // The curve text reader and writer: default curve, independent delimiter searches, grid conversion,
 // rounding of the written values, and the waveshaper's scan with its incomplete flag.
-#include "curve_editor/curve_text.h"
+#include "curve/curve_text.h"
 
 #include <gtest/gtest.h>
 

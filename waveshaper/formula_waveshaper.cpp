@@ -1,4 +1,4 @@
-#include "waveshaper/waveshaper2b.h"
+#include "waveshaper/formula_waveshaper.h"
 #include "factory/module_ids.h"
 #include "numbers/float_narrowing.h"
 
