@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "evaluator/formula_chars.h"
+#include "evaluator/evaluator.h"
+#include "evaluator/formula_language.h"
+#include "evaluator/formula_parser.h"
 
 // Vectorised library functions (fast-math builds may substitute them) would change the results' bits.
 #ifdef __FAST_MATH__
@@ -12,164 +14,13 @@
 
 namespace {
 
-using namespace formula_chars;
-
-enum Op : std::uint8_t {
-    kOpX, // the block's values of x
-    kOpAdd,
-    kOpSub,
-    kOpMul,
-    kOpDiv,
-    kOpMod,
-    kOpPow,
-    kOpNeg,
-    kOpHypot,
-    kOpMin,
-    kOpMax,
-    kOpDeg,
-    kOpRad,
-    kOpSgn,
-    kOpAbs,
-    kOpSqrt,
-    kOpFloor,
-    kOpCeil,
-    // Library functions of one argument, called per element.
-    kOpSin,
-    kOpCos,
-    kOpTan,
-    kOpAsin,
-    kOpAcos,
-    kOpAtan,
-    kOpSinh,
-    kOpCosh,
-    kOpTanh,
-    kOpExp,
-    kOpLog,
-    kOpLog10,
-};
-
-struct FunctionName {
-    char name[16];
-    int argumentCount;
-    Op op;
-};
-
-// The formula language's functions, with the evaluator's names and argument counts.
-const FunctionName kFunctions[] = {
-    {"sin", 1, kOpSin},     {"cos", 1, kOpCos},     {"tan", 1, kOpTan},   {"asin", 1, kOpAsin},
-    {"acos", 1, kOpAcos},   {"atan", 1, kOpAtan},   {"sinh", 1, kOpSinh}, {"cosh", 1, kOpCosh},
-    {"tanh", 1, kOpTanh},   {"exp", 1, kOpExp},     {"log", 1, kOpLog},   {"log10", 1, kOpLog10},
-    {"sqrt", 1, kOpSqrt},   {"floor", 1, kOpFloor}, {"ceil", 1, kOpCeil}, {"abs", 1, kOpAbs},
-    {"hypot", 2, kOpHypot}, {"deg", 1, kOpDeg},     {"rad", 1, kOpRad},   {"sgn", 1, kOpSgn},
-    {"min", 2, kOpMin},     {"max", 2, kOpMax},
-};
-
-constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr double kRadiansPerDegree = 0.017453292519943295;
-
-double sgn(double a) {
-    // 1 for zero of either sign; a NaN compares false and gives -1.
-    return a >= 0.0 ? 1.0 : -1.0;
-}
-double minOf(double a, double b) {
-    return a < b ? a : b;
-}
-double maxOf(double a, double b) {
-    return a > b ? a : b;
-}
-
-using Unary = double (*)(double);
-
-double callSin(double a) {
-    return std::sin(a);
-}
-double callCos(double a) {
-    return std::cos(a);
-}
-double callTan(double a) {
-    return std::tan(a);
-}
-double callAsin(double a) {
-    return std::asin(a);
-}
-double callAcos(double a) {
-    return std::acos(a);
-}
-double callAtan(double a) {
-    return std::atan(a);
-}
-double callSinh(double a) {
-    return std::sinh(a);
-}
-double callCosh(double a) {
-    return std::cosh(a);
-}
-double callTanh(double a) {
-    return std::tanh(a);
-}
-double callExp(double a) {
-    return std::exp(a);
-}
-double callLog(double a) {
-    return std::log(a);
-}
-double callLog10(double a) {
-    return std::log10(a);
-}
-
-// Indexed by op - kOpSin.
-const Unary kLibraryFunctions[] = {&callSin,  &callCos,  &callTan,  &callAsin, &callAcos, &callAtan,
-                                   &callSinh, &callCosh, &callTanh, &callExp,  &callLog,  &callLog10};
+using namespace formula;
 
 // One operation on scalars: constant folding uses it, so a folded value is the value every point
 // would compute.
 double applyScalar(Op op, double a, double b) {
-    switch (op) {
-    case kOpAdd:
-        return a + b;
-    case kOpSub:
-        return a - b;
-    case kOpMul:
-        return a * b;
-    case kOpDiv:
-        return a / b;
-    case kOpMod:
-        return std::fmod(a, b);
-    case kOpPow:
-        return std::pow(a, b);
-    case kOpNeg:
-        return -a;
-    case kOpHypot:
-        return std::hypot(a, b);
-    case kOpMin:
-        return minOf(a, b);
-    case kOpMax:
-        return maxOf(a, b);
-    case kOpDeg:
-        return a * kDegreesPerRadian;
-    case kOpRad:
-        return a * kRadiansPerDegree;
-    case kOpSgn:
-        return sgn(a);
-    case kOpAbs:
-        return std::fabs(a);
-    case kOpSqrt:
-        return std::sqrt(a);
-    case kOpFloor:
-        return std::floor(a);
-    case kOpCeil:
-        return std::ceil(a);
-    case kOpX:
-        break;
-    default:
-        return kLibraryFunctions[op - kOpSin](a);
-    }
-    return 0.0;
-}
-
-bool isBinary(Op op) {
-    return op == kOpAdd || op == kOpSub || op == kOpMul || op == kOpDiv || op == kOpMod || op == kOpPow ||
-           op == kOpHypot || op == kOpMin || op == kOpMax;
+    const ScalarFunction function = scalarOf(op);
+    return function != nullptr ? function(a, b) : applyOperator(op, a, b);
 }
 
 // d = f(a, b) over n points, where either operand may be one constant for all points. Written as
@@ -201,97 +52,48 @@ std::uint64_t hashIndex(std::uint64_t key, std::uint64_t kind, int bits) {
 
 } // namespace
 
-// Reads the text with the evaluator's grammar and scanner, one token at a time in the same order,
-// and builds nodes where the evaluator computes values. It stops where the evaluator would stop at
-// every point: at the first error that does not depend on x, and at the first assignment (from
-// there on the meaning depends on what earlier points left behind).
-class CompiledFormula::Parser {
+// Builds nodes where the evaluator computes values, from the same parser. It ends the parse where the
+// evaluator would stop at every point: at the first error that does not depend on x, and at the first
+// assignment (from there on the meaning depends on what earlier points left behind).
+class CompiledFormula::GraphBuilder {
 public:
+    using Value = std::uint16_t;
+
     // kFailed: every evaluation fails whatever x is. kUseEvaluator: an assignment is reached, or the
     // program would not fit its storage.
     enum Outcome { kCompiled, kFailed, kUseEvaluator };
 
-    Parser(CompiledFormula& owner, const char* text) : f(owner), pos(text) {}
+    explicit GraphBuilder(CompiledFormula& owner) : f(owner) {}
 
-    Outcome run() {
-        std::uint16_t value = 0;
-        if (nextToken()) {
-            if (tokenType == kTokenNone)
-                fail(kFailed);
-            else
-                parseAssignment(&value);
-        }
-        if (outcome == kCompiled)
-            f.root = value;
-        return outcome;
+    Outcome outcome = kCompiled;
+
+    bool number(double value, std::uint16_t* out) { return constant(value, out); }
+    // Without assignments the only variable is x; other names are the language's constants.
+    bool name(const char* key, std::uint16_t* out) {
+        if (std::strcmp(key, "x") == 0)
+            return make(kOpX, 0, 0, out);
+        double named = 0.0;
+        if (!findConstant(key, &named))
+            return stop(kFailed);
+        return constant(named, out);
     }
+    bool unary(Op op, std::uint16_t a, std::uint16_t* out) { return make(op, a, 0, out); }
+    bool binary(Op op, std::uint16_t a, std::uint16_t b, std::uint16_t* out) { return make(op, a, b, out); }
+    bool call(const Function& function, const std::uint16_t* args, std::uint16_t* out) {
+        return make(function.op, args[0], args[1], out);
+    }
+    bool beginAssignment() { return stop(kUseEvaluator); }
+    bool assign(const char*, std::uint16_t) { return stop(kUseEvaluator); }
+    void remove(const char*) { stop(kUseEvaluator); }
+    void fail(EvaluatorError) { stop(kFailed); }
 
 private:
-    enum TokenType { kTokenNone, kTokenIdentifier, kTokenDelimiter, kTokenNumber };
     enum : std::uint64_t { kKindNode = 1, kKindConstant = 2 };
 
-    bool fail(Outcome why) {
+    bool stop(Outcome why) {
         if (outcome == kCompiled)
             outcome = why;
-        tokenType = kTokenNone;
-        delimiter = '\0';
         return false;
-    }
-
-    bool isDelimiter(char c) const { return delimiter == c; }
-
-    bool nextToken() {
-        const char* p = pos;
-        while (kindOf(*p) & kCharBlank)
-            ++p;
-        const char c = *p;
-        const unsigned char kind = kindOf(c);
-        delimiter = '\0';
-        if (c == '\0') {
-            tokenType = kTokenNone;
-            pos = p;
-            return true;
-        }
-        if (kind & kCharDelimiter) {
-            tokenType = kTokenDelimiter;
-            delimiter = c;
-            ++p;
-        } else if (kind & kCharNumber) {
-            tokenType = kTokenNumber;
-            numberStart = p;
-            while (kindOf(*p) & kCharNumber)
-                ++p;
-            numberLength = static_cast<std::size_t>(p - numberStart);
-            if (numberLength > Evaluator::kMaxTokenLength)
-                return fail(kFailed);
-        } else if (kind & kCharNameStart) {
-            tokenType = kTokenIdentifier;
-            const char* start = p;
-            while (kindOf(*p) & kCharName)
-                ++p;
-            const std::size_t length = static_cast<std::size_t>(p - start);
-            if (length > Evaluator::kMaxTokenLength)
-                return fail(kFailed);
-            const std::size_t kept = length < Evaluator::kMaxNameLength ? length : Evaluator::kMaxNameLength;
-            std::memset(tokenName, 0, sizeof(tokenName));
-            for (std::size_t n = 0; n < kept; ++n)
-                tokenName[n] = lowerAscii(start[n]);
-        } else {
-            return fail(kFailed);
-        }
-        while (kindOf(*p) & kCharBlank)
-            ++p;
-        pos = p;
-        return true;
-    }
-
-    bool takeSign(bool* negative) {
-        if (isDelimiter('+') || isDelimiter('-')) {
-            *negative = delimiter == '-';
-            return nextToken();
-        }
-        *negative = false;
-        return true;
     }
 
     // A constant, one reference per distinct bit pattern.
@@ -304,7 +106,7 @@ private:
             return true;
         }
         if (f.constantCount == kMaxConstants)
-            return fail(kUseEvaluator); // too large to compile: the evaluator does it
+            return stop(kUseEvaluator); // too large to compile: the evaluator does it
         f.constants[f.constantCount] = value;
         *out = static_cast<std::uint16_t>(kConstantBit | f.constantCount++);
         take(slot, bits, kKindConstant, *out);
@@ -322,7 +124,7 @@ private:
         if (!binary)
             b = 0;
         if ((op == kOpDiv || op == kOpMod) && isConstant(b) && constantValue(b) == 0.0)
-            return fail(kFailed);
+            return stop(kFailed);
         if (op != kOpX && isConstant(a) && (!binary || isConstant(b)))
             return constant(applyScalar(op, constantValue(a), binary ? constantValue(b) : 0.0), out);
         const std::uint64_t key = static_cast<std::uint64_t>(op) | static_cast<std::uint64_t>(a) << 8 |
@@ -333,7 +135,7 @@ private:
             return true;
         }
         if (f.nodeCount == kMaxNodes)
-            return fail(kUseEvaluator);
+            return stop(kUseEvaluator);
         if ((op == kOpDiv || op == kOpMod) && !isConstant(b))
             f.checksDivisors = true;
         f.nodes[f.nodeCount] = Node{op, a, b};
@@ -358,140 +160,7 @@ private:
         slot->value = value;
     }
 
-    bool parseAssignment(std::uint16_t* value) {
-        if (tokenType == kTokenIdentifier && *pos == '=')
-            return fail(kUseEvaluator);
-        return parseSum(value);
-    }
-
-    bool parseSum(std::uint16_t* value) {
-        if (!parseProduct(value))
-            return false;
-        while (isDelimiter('+') || isDelimiter('-')) {
-            const char op = delimiter;
-            std::uint16_t operand = 0;
-            if (!nextToken() || !parseProduct(&operand))
-                return false;
-            if (!make(op == '+' ? kOpAdd : kOpSub, *value, operand, value))
-                return false;
-        }
-        return true;
-    }
-
-    bool parseProduct(std::uint16_t* value) {
-        if (!parsePower(value))
-            return false;
-        while (isDelimiter('*') || isDelimiter('/') || isDelimiter('%')) {
-            const char op = delimiter;
-            std::uint16_t operand = 0;
-            if (!nextToken() || !parsePower(&operand))
-                return false;
-            if (!make(op == '*' ? kOpMul : op == '/' ? kOpDiv : kOpMod, *value, operand, value))
-                return false;
-        }
-        return true;
-    }
-
-    bool parsePower(std::uint16_t* value) {
-        bool negative = false;
-        if (!takeSign(&negative) || !parsePrimary(value))
-            return false;
-        if (negative && !make(kOpNeg, *value, 0, value))
-            return false;
-        if (isDelimiter('^')) {
-            bool negativeExponent = false;
-            std::uint16_t exponent = 0;
-            if (!nextToken() || !takeSign(&negativeExponent) || !parsePrimary(&exponent))
-                return false;
-            if (negativeExponent && !make(kOpNeg, exponent, 0, &exponent))
-                return false;
-            return make(kOpPow, *value, exponent, value);
-        }
-        return true;
-    }
-
-    bool parsePrimary(std::uint16_t* value) {
-        if (isDelimiter('(')) {
-            if (!nextToken())
-                return false;
-            if (isDelimiter(')'))
-                return fail(kFailed);
-            if (!parseAssignment(value))
-                return false;
-            if (!isDelimiter(')'))
-                return fail(kFailed);
-            return nextToken();
-        }
-        if (tokenType == kTokenNumber) {
-            // The evaluator reads the number token alone, so the value is its own, bit for bit.
-            char digits[Evaluator::kMaxTokenLength + 1];
-            std::memcpy(digits, numberStart, numberLength);
-            digits[numberLength] = '\0';
-            double number = 0.0;
-            int assigned = 0;
-            numbers.evaluate(digits, &number, &assigned);
-            return constant(number, value) && nextToken();
-        }
-        if (tokenType == kTokenIdentifier) {
-            if (*pos == '(')
-                return parseCall(value);
-            // Without assignments the only variable is x; other names are the evaluator's constants.
-            if (std::strcmp(tokenName, "x") == 0) {
-                if (!make(kOpX, 0, 0, value))
-                    return false;
-            } else {
-                double named = 0.0;
-                if (!numbers.getVariable(tokenName, &named))
-                    return fail(kFailed);
-                if (!constant(named, value))
-                    return false;
-            }
-            return nextToken();
-        }
-        return fail(kFailed);
-    }
-
-    bool parseCall(std::uint16_t* value) {
-        const FunctionName* function = nullptr;
-        for (const FunctionName& candidate : kFunctions) {
-            if (candidate.name[0] == tokenName[0] && std::strcmp(candidate.name, tokenName) == 0) {
-                function = &candidate;
-                break;
-            }
-        }
-        if (function == nullptr)
-            return fail(kFailed);
-        if (!nextToken()) // the "("
-            return false;
-        std::uint16_t args[4] = {};
-        int count = 0;
-        do {
-            if (!nextToken())
-                return false;
-            if (isDelimiter(')') || isDelimiter(','))
-                return fail(kFailed);
-            if (!parseAssignment(&args[count]))
-                return false;
-            ++count;
-        } while (count < 4 && isDelimiter(','));
-        // This token stands for the closing ")"; its text is not examined.
-        if (!nextToken())
-            return false;
-        if (count != function->argumentCount)
-            return fail(kFailed);
-        return make(function->op, args[0], args[1], value);
-    }
-
     CompiledFormula& f;
-    const char* pos;
-    Outcome outcome = kCompiled;
-    TokenType tokenType = kTokenNone;
-    char delimiter = '\0';
-    const char* numberStart = nullptr;
-    std::size_t numberLength = 0;
-    char tokenName[Evaluator::kMaxNameLength + 1] = {};
-    // A fresh evaluator: it reads number tokens and knows the constants.
-    Evaluator numbers;
 };
 
 void CompiledFormula::compile(const char* formula) noexcept {
@@ -508,22 +177,27 @@ void CompiledFormula::compile(const char* formula) noexcept {
         hashStamp = 1;
     }
     const std::size_t length = std::strlen(formula);
-    if (length > Evaluator::kMaxExpressionLength) {
+    if (length > formula::kMaxExpressionLength) {
         text[0] = '\0';
         programMode = kFailsEverywhere;
         return;
     }
     std::memcpy(text, formula, length + 1);
 
-    Parser parser(*this, text);
-    switch (parser.run()) {
-    case Parser::kFailed:
+    GraphBuilder builder(*this);
+    formula::Parser<GraphBuilder> parser(text, builder);
+    std::uint16_t value = 0;
+    bool isAssignment = false;
+    if (parser.parse(&value, &isAssignment))
+        root = value;
+    switch (builder.outcome) {
+    case GraphBuilder::kFailed:
         programMode = kFailsEverywhere;
         return;
-    case Parser::kUseEvaluator:
+    case GraphBuilder::kUseEvaluator:
         programMode = kPointByPoint;
         return;
-    case Parser::kCompiled:
+    case GraphBuilder::kCompiled:
         break;
     }
     programMode = allocateRegisters() ? kProgram : kPointByPoint;
@@ -679,10 +353,10 @@ void CompiledFormula::runChunk(const double* xs, int n, double* results) {
             binaryLoop(d, a, constantA, b, constantB, n, [](double p, double q) { return std::hypot(p, q); });
             break;
         case kOpMin:
-            binaryLoop(d, a, constantA, b, constantB, n, minOf);
+            binaryLoop(d, a, constantA, b, constantB, n, scalar::min);
             break;
         case kOpMax:
-            binaryLoop(d, a, constantA, b, constantB, n, maxOf);
+            binaryLoop(d, a, constantA, b, constantB, n, scalar::max);
             break;
         case kOpNeg:
             unaryLoop(d, a, n, [](double p) { return -p; });
@@ -694,7 +368,7 @@ void CompiledFormula::runChunk(const double* xs, int n, double* results) {
             unaryLoop(d, a, n, [](double p) { return p * kRadiansPerDegree; });
             break;
         case kOpSgn:
-            unaryLoop(d, a, n, sgn);
+            unaryLoop(d, a, n, [](double p) { return scalar::sgn(p, 0.0); });
             break;
         case kOpAbs:
             unaryLoop(d, a, n, [](double p) { return std::fabs(p); });
@@ -710,9 +384,12 @@ void CompiledFormula::runChunk(const double* xs, int n, double* results) {
             break;
         case kOpX: // never an instruction: x is read in place
             break;
-        default:
-            unaryLoop(d, a, n, kLibraryFunctions[op - kOpSin]);
+        default: {
+            // The library functions of one argument, called per element.
+            const ScalarFunction function = scalarOf(op);
+            unaryLoop(d, a, n, [function](double p) { return function(p, 0.0); });
             break;
+        }
         }
     }
     const double* value = rootIsX ? xs : registers + rootRegister * width;

@@ -1,7 +1,8 @@
 // A formula read once and evaluated at many values of x, with the same results as an Evaluator that
 // is given each x in turn (setVariable("x") then evaluate), bit for bit.
 //
-// The text becomes a small program: constants are folded, a pure function of the same operands is
+// The evaluator's parser (formula_parser.h) reads the text and this class builds from it a small
+// program: constants are folded, a pure function of the same operands is
 // computed once per point, and each operation runs over a block of points at a time, so + - * / are
 // vector arithmetic and the library functions are called per element, the same C functions the
 // Evaluator calls. A formula whose meaning carries from one point to the next (an assignment or a
@@ -13,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "evaluator/evaluator.h"
+#include "evaluator/formula_limits.h"
 
 class CompiledFormula {
 public:
@@ -22,7 +23,7 @@ public:
     // [any thread] Reads a NUL-terminated formula (null reads as empty). Allocates nothing.
     void compile(const char* formula) noexcept;
 
-    // [audio thread] For i = 0 to count - 1 (count at most kMaxPoints) writes to results[i] what the
+    // [processing thread] For i = 0 to count - 1 (count at most kMaxPoints) writes to results[i] what the
     // i-th evaluate of a fresh Evaluator stores, each call preceded by setVariable("x", &xs[i]): the
     // value, or 0.0 where that call fails. Allocates nothing.
     void evaluate(const double* xs, int count, double* results) noexcept;
@@ -71,13 +72,14 @@ private:
         std::uint8_t kind; // a node or a constant
     };
 
-    class Parser;
-    friend class Parser;
+    // What the formula parser builds here: the folded, shared expression graph.
+    class GraphBuilder;
+    friend class GraphBuilder;
 
     bool allocateRegisters();
     void runChunk(const double* xs, int count, double* results);
 
-    char text[Evaluator::kMaxExpressionLength + 1] = {};
+    char text[formula::kMaxExpressionLength + 1] = {};
     Mode programMode = kFailsEverywhere;
 
     Node nodes[kMaxNodes];

@@ -39,8 +39,8 @@ void Waveshaper2b::rebuildTable() {
         return;
     // The formula up to its first NUL, as UTF-8: non-ASCII characters start no token. A formula
     // longer than the evaluator takes fails at every position, as the evaluator would report it.
-    char formula[Evaluator::kMaxExpressionLength + 1];
-    if (utf8FromPinText(textPin.value, formula, sizeof(formula)) > Evaluator::kMaxExpressionLength) {
+    char formula[formula::kMaxExpressionLength + 1];
+    if (utf8FromPinText(textPin.value, formula, sizeof(formula)) > formula::kMaxExpressionLength) {
         for (int i = 0; i < kTableEntries; ++i)
             table[i] = 0.0f;
         return;
