@@ -43,24 +43,6 @@ const char* errorName(int code) {
     }
 }
 
-// The evaluator ignores the text after the first token that cannot continue the expression. A text
-// that continues any expression (" +(") is appended: when the parse reaches the end of the prefix it
-// fails on that, when it stopped inside the prefix the result stands. The shortest prefix that stands
-// ends one character into the first unread token.
-std::size_t unreadFrom(const std::string& formula) {
-    for (std::size_t length = 1; length <= formula.size(); ++length) {
-        Evaluator evaluator;
-        const double x = 0.0;
-        evaluator.setVariable("x", &x);
-        const std::string probe = formula.substr(0, length) + " +(";
-        double result = 0.0;
-        int assigned = 0;
-        if (evaluator.evaluate(probe.c_str(), &result, &assigned) == kErrorNone)
-            return length - 1;
-    }
-    return formula.size();
-}
-
 void formulaNotes(const std::string& text, std::vector<std::string>& notes) {
     // The module reads the text up to its first NUL, as UTF-8.
     const std::string formula = utf8FromPinText(pinText(text));
@@ -74,15 +56,25 @@ void formulaNotes(const std::string& text, std::vector<std::string>& notes) {
     int failed = 0;
     int firstCode = kErrorNone;
     double firstVolts = 0.0;
+    // Where the module stops reading: the first token that cannot continue the formula. Which tokens
+    // the parse takes does not depend on x (only an error ends it early), so any position where the
+    // formula evaluates tells.
+    std::size_t unread = formula.size();
+    bool unreadKnown = false;
     for (int i = 0; i < kTableEntries; ++i) {
-        const double x = i * kVoltsPerEntry + kTableLowVolts;
+        const double x = tableInputVolts(i);
         evaluator.setVariable("x", &x);
         double result = 0.0;
         int assigned = 0;
-        const int code = evaluator.evaluate(formula.c_str(), &result, &assigned);
+        std::size_t stopped = 0;
+        const int code = evaluator.evaluate(formula.c_str(), &result, &assigned, &stopped);
         if (code != kErrorNone && failed++ == 0) {
             firstCode = code;
             firstVolts = x;
+        }
+        if (code == kErrorNone && !unreadKnown) {
+            unread = stopped;
+            unreadKnown = true;
         }
     }
     if (failed == kTableEntries) {
@@ -96,7 +88,6 @@ void formulaNotes(const std::string& text, std::vector<std::string>& notes) {
                         std::to_string(kTableEntries) + " table points (first at x = " +
                         formatDouble(firstVolts) + " V, error " + std::to_string(firstCode) + ", " +
                         errorName(firstCode) + "): the module outputs 0 V there");
-    const std::size_t unread = unreadFrom(formula);
     const std::string read = formula.substr(0, unread);
     const long missing = static_cast<long>(std::count(read.begin(), read.end(), '(')) -
                          static_cast<long>(std::count(read.begin(), read.end(), ')'));

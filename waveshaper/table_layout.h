@@ -24,6 +24,12 @@ constexpr double kTableLowVolts = -5.0;
 // Volts between neighbouring entries, 10/512: exact in binary, so every position is exact too.
 constexpr double kVoltsPerEntry = kVoltsPerUnit / kTableSteps;
 static_assert(kVoltsPerEntry == 0.01953125, "10/512 V per entry");
+
+// The input voltage that entry i (0 to kTableSteps) stands for: exact, with no rounding at compile
+// time or at run time.
+constexpr double tableInputVolts(int entry) {
+    return entry * kVoltsPerEntry + kTableLowVolts;
+}
 // The block asked of the host: room for one float beyond the entries, which is never touched.
 constexpr int32_t kTableBytes = (kTableEntries + 1) * static_cast<int32_t>(sizeof(float));
 static_assert(kTableBytes == 2056, "the host's block size for the table is fixed");
