@@ -31,7 +31,7 @@ inline std::string summedTanh(int terms) {
 }
 
 inline double positionX(int i) {
-    return i * kVoltsPerEntry + kTableLowVolts;
+    return tableInputVolts(i);
 }
 
 // The library calls a formula cannot avoid at the 513 positions (with the same arguments), and

@@ -28,7 +28,7 @@ constexpr int kMaxBlock = 4096;
 struct Table {
     Table() {
         for (int i = 0; i < kTableEntries; ++i) {
-            const double x = i * kVoltsPerEntry + kTableLowVolts;
+            const double x = tableInputVolts(i);
             entries[i] = static_cast<float>(std::tanh(3.0 * x) / std::tanh(3.0) * 5.0 * 0.1);
         }
     }

@@ -28,8 +28,7 @@ private:
 
 void addListCommand(CLI::App& app, Session& session);
 void addTableCommand(CLI::App& app, Session& session);
-// render, analyze, editor and demo where the build has audio files and pictures; elsewhere a note in
-// the help that says which commands are left out.
+// render, analyze, editor, demo and diff.
 void addMediaCommands(CLI::App& app, Session& session);
 
 // Text of the module text options shared by several commands. -t and --text-file exclude each other.

@@ -94,7 +94,7 @@ struct TableOptions {
 std::string tableCsv(const std::vector<float>& table) {
     std::string csv = "index,input_volts,output_volts,table_value\n";
     for (std::size_t i = 0; i < table.size(); ++i) {
-        const double input = kTableLowVolts + static_cast<double>(i) * kVoltsPerEntry;
+        const double input = tableInputVolts(static_cast<int>(i));
         csv += std::to_string(i) + "," + formatDouble(input) + "," +
                formatDouble(static_cast<double>(table[i]) * kVoltsPerUnit) + "," + formatFloat(table[i]) +
                "\n";

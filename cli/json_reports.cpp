@@ -56,7 +56,7 @@ Json tableJson(const std::string& moduleId, const std::string& text, const std::
     for (std::size_t i = 0; i < table.size(); ++i) {
         Json e;
         e["index"] = i;
-        e["input_volts"] = static_cast<double>(i) * kVoltsPerEntry + kTableLowVolts;
+        e["input_volts"] = tableInputVolts(static_cast<int>(i));
         e["output_volts"] = static_cast<double>(table[i]) * kVoltsPerUnit;
         e["table_value"] = table[i];
         doc["entries"].push_back(e);

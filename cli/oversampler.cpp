@@ -13,9 +13,6 @@ namespace shaperhost {
 
 namespace {
 
-// Instance handles of the channel modules, as in the plain render: one table per channel.
-constexpr int32_t kFirstInstanceHandle = 0x51;
-
 // Input samples taken per channel per step: bounds the memory at any factor.
 constexpr std::size_t kChunkFrames = 8192;
 

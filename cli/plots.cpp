@@ -24,8 +24,12 @@ Image::Image(int w, int h, uint32_t fillColour) : width(checkedSide(w)), height(
     if (pixels > kMaxImagePixels)
         throw failure("a picture of " + std::to_string(w) + "x" + std::to_string(h) +
                       " pixels is larger than the " + std::to_string(kMaxImagePixels) + " pixels allowed");
-    rgb.assign(static_cast<std::size_t>(pixels) * 3, 0);
-    fill(0, 0, w, h, fillColour);
+    rgb.resize(static_cast<std::size_t>(pixels) * 3);
+    for (std::size_t i = 0; i < rgb.size(); i += 3) {
+        rgb[i] = static_cast<uint8_t>(fillColour >> 16);
+        rgb[i + 1] = static_cast<uint8_t>(fillColour >> 8);
+        rgb[i + 2] = static_cast<uint8_t>(fillColour);
+    }
 }
 
 void Image::set(int x, int y, uint32_t c) {
@@ -35,36 +39,6 @@ void Image::set(int x, int y, uint32_t c) {
     p[0] = static_cast<uint8_t>(c >> 16);
     p[1] = static_cast<uint8_t>(c >> 8);
     p[2] = static_cast<uint8_t>(c);
-}
-
-void Image::fill(int x0, int y0, int x1, int y1, uint32_t c) {
-    for (int y = std::max(y0, 0); y < std::min(y1, height); ++y) {
-        for (int x = std::max(x0, 0); x < std::min(x1, width); ++x)
-            set(x, y, c);
-    }
-}
-
-void Image::line(int x0, int y0, int x1, int y1, uint32_t c) {
-    // Bresenham, both end points included.
-    const int dx = std::abs(x1 - x0);
-    const int dy = -std::abs(y1 - y0);
-    const int sx = x0 < x1 ? 1 : -1;
-    const int sy = y0 < y1 ? 1 : -1;
-    int error = dx + dy;
-    for (;;) {
-        set(x0, y0, c);
-        if (x0 == x1 && y0 == y1)
-            break;
-        const int twice = 2 * error;
-        if (twice >= dy) {
-            error += dy;
-            x0 += sx;
-        }
-        if (twice <= dx) {
-            error += dx;
-            y0 += sy;
-        }
-    }
 }
 
 Image Image::enlarged(int factor) const {

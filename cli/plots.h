@@ -22,8 +22,6 @@ struct Image {
     // Sizes beyond kMaxImagePixels are a failure error (the callers check them first as usage errors).
     Image(int w, int h, uint32_t fill);
     void set(int x, int y, uint32_t colour);
-    void line(int x0, int y0, int x1, int y1, uint32_t colour);
-    void fill(int x0, int y0, int x1, int y1, uint32_t colour);
     // Each pixel becomes a factor x factor square; the same limit applies to the result.
     Image enlarged(int factor) const;
 };

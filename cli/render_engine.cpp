@@ -12,9 +12,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Instance handles of the channel modules: distinct, so each channel has a table of its own.
-constexpr int32_t kFirstInstanceHandle = 0x51;
-
 } // namespace
 
 StreamRenderer::StreamRenderer(const ModuleLibrary& library, const RenderSettings& renderSettings,

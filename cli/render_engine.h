@@ -13,6 +13,10 @@
 
 namespace shaperhost {
 
+// Instance handles of the channel modules of a render, plain or oversampled: channel c runs under
+// kFirstInstanceHandle + c, so each channel has a table of its own.
+constexpr int32_t kFirstInstanceHandle = 0x51;
+
 // Interleaved audio in the host's units (1.0 stands for 10 V).
 struct AudioBuffer {
     int channels = 1;

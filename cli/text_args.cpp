@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <locale>
-#include <sstream>
 #include <system_error>
 
 #include "cli/cli_error.h"
@@ -103,18 +101,6 @@ std::string formatDouble(double value) {
     char buffer[64];
     const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof(buffer), value);
     return std::string(buffer, r.ptr);
-}
-
-std::string formatFixed(double value, int decimals) {
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    out.setf(std::ios::fixed);
-    out.precision(decimals);
-    // A value that rounds to zero is written without a sign.
-    if (std::fabs(value) < 0.5 * std::pow(10.0, -decimals))
-        value = 0.0;
-    out << value;
-    return out.str();
 }
 
 } // namespace shaperhost

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "numbers/number_text.h"
+
 namespace shaperhost {
 
 // The module text: `text` when given, else the contents of `file` (one trailing line end dropped),
@@ -36,8 +38,8 @@ bool readNumber(const std::string& text, double* value);
 // Shortest text that reads back to exactly this value ("." as the decimal point).
 std::string formatFloat(float value);
 std::string formatDouble(double value);
-// Fixed notation with `decimals` digits after the point.
-std::string formatFixed(double value, int decimals);
+// Fixed notation with `decimals` digits after the point: formatFixed(value, decimals) of
+// numbers/number_text.h, as reports write numbers.
 
 // True when the name looks like curve points or a formula rather than a file name.
 bool looksLikeModuleText(const std::string& name);

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static double grid[kPoints];
     for (int i = 0; i < kPoints; ++i)
-        grid[i] = i * kVoltsPerEntry + kTableLowVolts;
+        grid[i] = tableInputVolts(i);
     compare(compiled, formula.get(), grid, kPoints);
 
     if (nul != nullptr) {

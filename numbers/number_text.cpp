@@ -438,13 +438,17 @@ double readNumber(const char16_t* begin, const char16_t* end) {
     return negative ? -magnitude : magnitude;
 }
 
-std::string formatFixed(double value, int decimals, int minWidth) {
+std::string formatFixed(double value, int decimals, int minWidth, FixedStyle style) {
     if (decimals < 0)
         decimals = 0;
+    const bool report = style == FixedStyle::kReport;
+    // A report writes a value that rounds to zero without a sign.
+    if (report && std::fabs(value) < 0.5 * std::pow(10.0, -decimals))
+        value = 0.0;
     const bool negative = std::signbit(value);
     std::string body;
     if (std::isnan(value)) {
-        body = "nan";
+        body = report && negative ? "-nan" : "nan";
     } else if (std::isinf(value)) {
         body = negative ? "-inf" : "inf";
     } else {
@@ -475,9 +479,16 @@ std::string formatFixed(double value, int decimals, int minWidth) {
             fractionDigits = all.substr(all.size() - static_cast<std::size_t>(n));
         }
 
-        // Keep `decimals` fraction digits; the first dropped digit 5 or more raises the magnitude.
-        const bool roundUp =
+        // Keep `decimals` fraction digits. The first dropped digit 5 or more raises the magnitude; in a
+        // report, a tie (a 5 and nothing after it) goes to the even neighbour instead.
+        bool roundUp =
             fractionDigits.size() > static_cast<std::size_t>(decimals) && fractionDigits[decimals] >= '5';
+        if (roundUp && report && fractionDigits[decimals] == '5' &&
+            fractionDigits.find_first_not_of('0', static_cast<std::size_t>(decimals) + 1) ==
+                std::string::npos) {
+            const char last = decimals > 0 ? fractionDigits[decimals - 1] : integerDigits.back();
+            roundUp = (last - '0') % 2 == 1;
+        }
         fractionDigits.resize(static_cast<std::size_t>(decimals), '0');
         std::string kept = integerDigits + fractionDigits;
         if (roundUp) {

@@ -11,9 +11,25 @@
 // correctly rounded double (overflow gives +-inf, underflow +-0 or a subnormal).
 double readNumber(const char16_t* begin, const char16_t* end);
 
+// How formatFixed rounds and signs.
+enum class FixedStyle {
+    // The first dropped digit 5 or more rounds away from zero; a negative value that rounds to zero
+    // keeps its sign ("-0.0"). The curve text and the editor's labels.
+    kAwayFromZero,
+    // As "%.Df" prints in the C library: a tie (the exact value halfway) goes to the even neighbour;
+    // a value whose magnitude is below half a unit of the last digit is written as 0 without a sign,
+    // and a NaN with its sign bit set as "-nan". The command-line host's reports.
+    kReport,
+};
+
 // Writes value like "%W.Df" with "." as the point: the exact double brought to `decimals` digits after
-// the point, a tie (first dropped digit 5 or more) rounded away from zero, right-aligned with spaces in
-// minWidth characters. Negative values that round to zero keep their sign ("-0.0"). Every integer digit
-// is written, however large the value. Non-finite values are written "inf", "-inf" or "nan" (also
-// padded to minWidth).
-std::string formatFixed(double value, int decimals, int minWidth);
+// the point, rounded as `style` says, right-aligned with spaces in minWidth characters. Every integer
+// digit is written, however large the value. Non-finite values are written "inf", "-inf" or "nan"
+// (also padded to minWidth).
+std::string formatFixed(double value, int decimals, int minWidth,
+                        FixedStyle style = FixedStyle::kAwayFromZero);
+
+// A report's number (FixedStyle::kReport) without padding.
+inline std::string formatFixed(double value, int decimals) {
+    return formatFixed(value, decimals, 0, FixedStyle::kReport);
+}

@@ -20,7 +20,7 @@ struct Positions {
 constexpr Positions makePositions() {
     Positions p{};
     for (int i = 0; i < kTableEntries; ++i)
-        p.x[i] = i * kVoltsPerEntry + kTableLowVolts; // exact: no rounding at compile time or at run time
+        p.x[i] = tableInputVolts(i);
     return p;
 }
 

@@ -8,7 +8,7 @@
 // The formula waveshaper module.
 class Waveshaper2b : public Waveshaper {
 public:
-    // [audio thread] Evaluates the formula at x = -5 V + i x 10/512 V for i = 0 to 512 as one
+    // [processing thread] Evaluates the formula at x = -5 V + i x 10/512 V for i = 0 to 512 as one
     // evaluator given each x in turn would, so a variable the formula assigns at one position is
     // still set at the next. Writes all 513 entries; a position where the formula fails, or gives a
     // value that is not finite as a float, holds 0. Allocates nothing: the formula's UTF-8 form lives

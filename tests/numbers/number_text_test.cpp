@@ -249,4 +249,29 @@ TEST(FormatFixed, MatchesIntegerRoundingOnDyadicValues) {
     }
 }
 
+// Reports round as "%.Nf" prints: ties to the even neighbour, and what rounds to zero has no sign.
+TEST(FormatFixed, ReportsRoundTiesToEvenAndDropTheSignOfZero) {
+    const FormatCase cases[] = {
+        {0.125, 2, 0, "0.12"},
+        {0.375, 2, 0, "0.38"},
+        {-0.125, 2, 0, "-0.12"},
+        {2.5, 0, 0, "2"},
+        {3.5, 0, 0, "4"},
+        {-0.5, 0, 0, "-0"},            // half a unit is not below it: kept, and its sign too
+        {0.0078125, 6, 0, "0.007812"}, // a tie at the sixth decimal
+        {0.00781250001, 6, 0, "0.007813"},
+        {0.05, 1, 0, "0.1"}, // 0.05000000000000000277...: above the tie
+        {-0.04, 1, 0, "0.0"},
+        {-0.0, 3, 0, "0.000"},
+        {-1e-9, 6, 0, "0.000000"},
+        {-kInf, 2, 0, "-inf"},
+        {kNan, 2, 0, "nan"},
+        {-kNan, 2, 0, "-nan"},
+        {1234.5678, 2, 0, "1234.57"},
+    };
+    for (const FormatCase& c : cases)
+        EXPECT_EQ(formatFixed(c.value, c.decimals), c.expected) << "value " << c.value;
+    EXPECT_EQ(formatFixed(0.125, 2, 7, FixedStyle::kReport), "   0.12");
+}
+
 } // namespace
