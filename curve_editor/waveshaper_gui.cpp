@@ -102,10 +102,6 @@ int32_t waveshaperGui::panelHeight() const {
     return extent(windowRect.top, windowRect.bottom);
 }
 
-int32_t waveshaperGui::measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) {
-    return DvGuiWindowsGfxBase::measure(proposedWidth, proposedHeight, size);
-}
-
 int32_t waveshaperGui::handlePaint(platform::DeviceContext dc) {
     platform::DcPainter painter(dc);
     paint(painter);
@@ -303,7 +299,6 @@ int32_t waveshaperGui::handleLeftButtonUp(int32_t /*flags*/, int32_t /*x*/, int3
 void waveshaperGui::onCurvePinChanged() {
     if (sendingText)
         return;
-    const PinText text = curvePin.value;
-    parseCurveText(text, points);
+    parseCurveText(curvePin.value, points);
     invalidate();
 }
