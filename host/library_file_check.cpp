@@ -141,6 +141,15 @@ constexpr uint64_t kPeOffsetAt = 0x3C;
 constexpr uint64_t kCoffHeaderSize = 20;
 constexpr uint64_t kSectionHeaderSize = 40;
 constexpr uint64_t kHeadersSizeAt = 60; // SizeOfHeaders, in PE32 and PE32+ optional headers alike
+constexpr uint64_t kPe32PlusMagic = 0x20B;
+constexpr uint64_t kSymbolSize = 18;
+
+// A little-endian number of up to 8 bytes the caller has made sure lies within the file.
+uint64_t readNumber(HeaderReader& reader, uint64_t offset, std::size_t count) {
+    unsigned char bytes[8] = {};
+    reader.read(offset, bytes, count);
+    return number(bytes, count, false);
+}
 
 std::string peDamage(HeaderReader& reader) {
     unsigned char dos[kDosHeaderSize];
@@ -166,6 +175,26 @@ std::string peDamage(HeaderReader& reader) {
         const uint64_t size = number(headersSize, 4, false);
         if (!reader.holds(0, size))
             return beyondEnd("the headers", 0, size, reader.size());
+    }
+    // The certificate table (data directory 4) is the one directory given as a file offset.
+    const uint64_t magic = optionalSize >= 2 ? readNumber(reader, optionalOffset, 2) : 0;
+    const uint64_t directories = magic == kPe32PlusMagic ? 112 : 96;
+    if (optionalSize >= directories + 5 * 8) {
+        const uint64_t offset = readNumber(reader, optionalOffset + directories + 4 * 8, 4);
+        const uint64_t size = readNumber(reader, optionalOffset + directories + 4 * 8 + 4, 4);
+        if (size > 0 && !reader.holds(offset, size))
+            return beyondEnd("the certificate table", offset, size, reader.size());
+    }
+    // A symbol table left in the file, and the string table that follows it.
+    const uint64_t symbolOffset = number(coff + 8, 4, false);
+    const uint64_t symbolCount = number(coff + 12, 4, false);
+    if (symbolOffset != 0) {
+        const uint64_t stringsOffset = symbolOffset + symbolCount * kSymbolSize;
+        if (!reader.holds(symbolOffset, symbolCount * kSymbolSize + 4))
+            return beyondEnd("the symbol table", symbolOffset, symbolCount * kSymbolSize + 4, reader.size());
+        const uint64_t stringsSize = readNumber(reader, stringsOffset, 4);
+        if (!reader.holds(stringsOffset, stringsSize))
+            return beyondEnd("the string table", stringsOffset, stringsSize, reader.size());
     }
     const uint64_t tableOffset = optionalOffset + optionalSize;
     if (!reader.holds(tableOffset, sectionCount * kSectionHeaderSize))

@@ -207,6 +207,24 @@ TEST(LibraryFileCheck, HeadersNamingBytesBeyondTheEndAreReported) {
         put(pe, c.at, c.value, c.size);
         EXPECT_NE(damage(pe).find(c.fragment), std::string::npos) << c.what << ": " << damage(pe);
     }
+    // Parts given as file offsets outside the sections: a certificate table, a symbol table and the
+    // string table after it. Inside the file they pass; past its end they are reported.
+    Bytes signedPe = Pe::build();
+    put(signedPe, Pe::kOptional + 128, 0x480, 4);
+    put(signedPe, Pe::kOptional + 132, 0x80, 4);
+    EXPECT_EQ(damage(signedPe), "");
+    put(signedPe, Pe::kOptional + 132, 0x81, 4);
+    EXPECT_NE(damage(signedPe).find("the certificate table spans bytes 1152 to 1281"), std::string::npos)
+        << damage(signedPe);
+    Bytes symbols = Pe::build();
+    put(symbols, Pe::kPeOffset + 4 + 8, 0x480, 4); // one 18-byte symbol, then the string table
+    put(symbols, Pe::kPeOffset + 4 + 12, 1, 4);
+    put(symbols, 0x480 + 18, 20, 4);
+    EXPECT_EQ(damage(symbols), "");
+    put(symbols, 0x480 + 18, 0x100, 4);
+    EXPECT_NE(damage(symbols).find("the string table"), std::string::npos) << damage(symbols);
+    put(symbols, Pe::kPeOffset + 4 + 12, 10, 4);
+    EXPECT_NE(damage(symbols).find("the symbol table"), std::string::npos) << damage(symbols);
 }
 
 } // namespace
