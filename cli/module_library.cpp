@@ -32,6 +32,8 @@ const std::string& existingLibrary(const std::string& path) {
 } // namespace
 
 ModuleLibrary::ModuleLibrary(const std::string& path) : libraryPath(path), library(existingLibrary(path)) {
+    if (library.damaged())
+        throw failure("cannot load the module library '" + path + "': " + library.error());
     if (!library.loaded())
         throw failure(
             "cannot load the module library '" + path +

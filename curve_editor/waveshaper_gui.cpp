@@ -1,7 +1,9 @@
 #include "curve_editor/waveshaper_gui.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "factory/module_ids.h"
@@ -100,10 +102,6 @@ int32_t waveshaperGui::panelWidth() const {
 }
 int32_t waveshaperGui::panelHeight() const {
     return extent(windowRect.top, windowRect.bottom);
-}
-
-int32_t waveshaperGui::measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) {
-    return DvGuiWindowsGfxBase::measure(proposedWidth, proposedHeight, size);
 }
 
 int32_t waveshaperGui::handlePaint(platform::DeviceContext dc) {
@@ -279,14 +277,26 @@ int32_t waveshaperGui::handleMouseMove(int32_t /*flags*/, int32_t x, int32_t y) 
     if (!(ny > 0.0f && ny < 100.0f))
         ny = ny >= 100.0f ? 100.0f : 0.0f;
 
-    points[i] = CurvePoint{nx, ny};
+    // The text is made and sent before the points change: a step whose text cannot be made or kept (no
+    // memory) is lost whole, so the points never differ from what the host was last sent.
+    CurvePoint moved[kCurvePointCount];
+    std::copy(std::begin(points), std::end(points), std::begin(moved));
+    moved[i] = CurvePoint{nx, ny};
+    const PinText text = formatCurveText(moved);
+    {
+        // Cleared however the sending ends, or every later text from the host would be ignored.
+        struct Sending {
+            bool& flag;
+            explicit Sending(bool& f) : flag(f) { flag = true; }
+            ~Sending() { flag = false; }
+            Sending(const Sending&) = delete;
+            Sending& operator=(const Sending&) = delete;
+        } sending(sendingText);
+        curvePin.sendValue(text);
+    }
+    std::copy(std::begin(moved), std::end(moved), std::begin(points));
     lastMouseX = x;
     lastMouseY = y;
-
-    const PinText text = formatCurveText(points);
-    sendingText = true;
-    curvePin.sendValue(text);
-    sendingText = false;
     invalidate();
     return 0;
 }
@@ -303,7 +313,6 @@ int32_t waveshaperGui::handleLeftButtonUp(int32_t /*flags*/, int32_t /*x*/, int3
 void waveshaperGui::onCurvePinChanged() {
     if (sendingText)
         return;
-    const PinText text = curvePin.value;
-    parseCurveText(text, points);
+    parseCurveText(curvePin.value, points);
     invalidate();
 }

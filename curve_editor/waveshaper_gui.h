@@ -15,9 +15,6 @@ public:
     waveshaperGui();
     ~waveshaperGui() override = default;
 
-    // [editor thread] Each dimension limited to 15..100 pixels, as the base does.
-    int32_t MP_CALL measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) override;
-
     int32_t handlePaint(platform::DeviceContext dc) override;
     int32_t handleLeftButtonDown(int32_t flags, int32_t x, int32_t y) override;
     int32_t handleLeftButtonUp(int32_t flags, int32_t x, int32_t y) override;

@@ -12,48 +12,58 @@ MpPluginBase::~MpPluginBase() {
 }
 
 int32_t MpPluginBase::queryInterface(const gmpi::InterfaceId& iid, void** object) {
-    *object = nullptr;
-    if (iid == gmpi::kIidPlugin2) {
-        *object = static_cast<gmpi::IMpPlugin2*>(this);
-    } else if (iid == gmpi::kIidPlugin || iid == gmpi::kIidUnknown) {
-        *object = static_cast<gmpi::IMpPlugin*>(this);
-    } else {
-        return gmpi::kResultUnsupported;
-    }
-    addRef();
-    return gmpi::kResultOk;
+    return gmpi::guardedCall([&] {
+        *object = nullptr;
+        if (iid == gmpi::kIidPlugin2) {
+            *object = static_cast<gmpi::IMpPlugin2*>(this);
+        } else if (iid == gmpi::kIidPlugin || iid == gmpi::kIidUnknown) {
+            *object = static_cast<gmpi::IMpPlugin*>(this);
+        } else {
+            return gmpi::kResultUnsupported;
+        }
+        addRef();
+        return gmpi::kResultOk;
+    });
 }
 
-int32_t MpPluginBase::addRef() {
+int32_t MpPluginBase::addRef() noexcept {
     return ++refCount;
 }
 
-int32_t MpPluginBase::release() {
+int32_t MpPluginBase::release() noexcept {
     return releaseReference(this, refCount);
 }
 
 int32_t MpPluginBase::attachHost(gmpi::IMpUnknown* newHost) {
-    // An earlier host is overwritten without being released: the host hands itself over once.
-    void* services = nullptr;
-    if (newHost == nullptr) {
-        host = nullptr;
-        return gmpi::kResultFailed;
-    }
-    const int32_t result = newHost->queryInterface(gmpi::kIidProcessingHost, &services);
-    host = static_cast<gmpi::IMpProcessingHost*>(services);
-    return result;
+    return gmpi::guardedCall([&] {
+        // An earlier host is overwritten without being released: the host hands itself over once.
+        void* services = nullptr;
+        if (newHost == nullptr) {
+            host = nullptr;
+            return gmpi::kResultFailed;
+        }
+        const int32_t result = newHost->queryInterface(gmpi::kIidProcessingHost, &services);
+        host = static_cast<gmpi::IMpProcessingHost*>(services);
+        return result;
+    });
 }
 
 int32_t MpPluginBase::open() {
+    return gmpi::guardedCall([&] { return onOpen(); });
+}
+
+int32_t MpPluginBase::onOpen() {
     return gmpi::kResultOk;
 }
 
 int32_t MpPluginBase::assignPinBuffer(int32_t pinId, float* buffer) {
-    const auto it = pins.find(pinId);
-    if (it == pins.end())
-        return gmpi::kResultFailed;
-    it->second->assignBuffer(buffer);
-    return gmpi::kResultOk;
+    return gmpi::guardedCall([&] {
+        const auto it = pins.find(pinId);
+        if (it == pins.end())
+            return gmpi::kResultFailed;
+        it->second->assignBuffer(buffer);
+        return gmpi::kResultOk;
+    });
 }
 
 int32_t MpPluginBase::primaryProcessBlock(int32_t sampleFrames, const gmpi::HostEvent* events) {
@@ -157,6 +167,17 @@ bool isPinEvent(int32_t type) {
     return type >= gmpi::kEventPinValue && type <= gmpi::kEventPinOther;
 }
 
+// The take step of one event. A pin whose value cannot be stored (its storage cannot grow) throws with
+// its value unchanged; the event is dropped here so that the block goes on with the previous value.
+bool takeOrDrop(MpPinBase& pin, const gmpi::HostEvent* event) noexcept {
+    try {
+        pin.takeEvent(event);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 // Timestamps outside the block are brought into 0..sampleFrames, so no stretch reaches outside it.
 int32_t clampedTimestamp(const gmpi::HostEvent* event, int32_t sampleFrames) {
     const int32_t t = event->timestamp;
@@ -172,6 +193,7 @@ int32_t MpBase::plugin2ProcessBlock(int32_t sampleFrames, const gmpi::HostEvent*
         sampleFrames = 0;
     int32_t segmentStart = 0;
     int32_t remaining = sampleFrames;
+    int32_t result = gmpi::kResultOk;
     blockPosition = 0;
 
     const gmpi::HostEvent* current = events;
@@ -184,7 +206,7 @@ int32_t MpBase::plugin2ProcessBlock(int32_t sampleFrames, const gmpi::HostEvent*
             remaining -= gap;
             maySleepNow = true;
             if (remaining == 0)
-                return gmpi::kResultOk; // events at or after the end of the block stay unhandled
+                return result; // events at or after the end of the block stay unhandled
             segmentStart = t;
         }
         blockPosition = t;
@@ -199,8 +221,8 @@ int32_t MpBase::plugin2ProcessBlock(int32_t sampleFrames, const gmpi::HostEvent*
             if (groupEnd->type != gmpi::kEventPinOther)
                 pinsChanged = true;
             const auto it = pins.find(groupEnd->pinId);
-            if (it != pins.end())
-                it->second->takeEvent(groupEnd);
+            if (it != pins.end() && !takeOrDrop(*it->second, groupEnd))
+                result = gmpi::kResultFailed;
         }
         for (const gmpi::HostEvent* e = current; e != groupEnd; e = e->next) {
             if (isPinEvent(e->type)) {
@@ -223,5 +245,5 @@ int32_t MpBase::plugin2ProcessBlock(int32_t sampleFrames, const gmpi::HostEvent*
         current = groupEnd;
     }
     runProcess(segmentStart, remaining);
-    return gmpi::kResultOk;
+    return result;
 }

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "dsp/processing_host.h"
+#include "factory/guarded_call.h"
 #include "factory/plugin_interfaces.h"
 
 class MpPinBase;
@@ -22,14 +23,16 @@ enum SleepMode : int32_t {
 // IMpPlugin and IMpPlugin2 declare processBlock and deliverMessage with one signature, so a single C++
 // override would serve both tables. Each face therefore forwards these two operations to a virtual of
 // its own; the other operations (queryInterface, addRef, release, open, assignPinBuffer) stay shared.
+// Every table entry of a processing module is final and runs its work through gmpi::guardedCall, so
+// a module's code can never let an exception reach the host: it ends as kResultFailed.
 class MpPluginFace : public gmpi::IMpPlugin {
 public:
     // [processing thread] and [any thread]: the contracts of IMpPlugin.
     int32_t MP_CALL processBlock(int32_t sampleFrames, const gmpi::HostEvent* events) final {
-        return primaryProcessBlock(sampleFrames, events);
+        return gmpi::guardedCall([&] { return primaryProcessBlock(sampleFrames, events); });
     }
     int32_t MP_CALL deliverMessage(int32_t a, int32_t b, int32_t c) final {
-        return primaryDeliverMessage(a, b, c);
+        return gmpi::guardedCall([&] { return primaryDeliverMessage(a, b, c); });
     }
 
 protected:
@@ -42,10 +45,10 @@ class MpPlugin2Face : public gmpi::IMpPlugin2 {
 public:
     // [processing thread] and [any thread]: the contracts of IMpPlugin2.
     int32_t MP_CALL processBlock(int32_t sampleFrames, const gmpi::HostEvent* events) final {
-        return plugin2ProcessBlock(sampleFrames, events);
+        return gmpi::guardedCall([&] { return plugin2ProcessBlock(sampleFrames, events); });
     }
     int32_t MP_CALL deliverMessage(int32_t a, int32_t b, int32_t c) final {
-        return plugin2DeliverMessage(a, b, c);
+        return gmpi::guardedCall([&] { return plugin2DeliverMessage(a, b, c); });
     }
 
 protected:
@@ -63,21 +66,24 @@ public:
 
     // [any thread] IMpPlugin2 first, then IMpPlugin and IMpUnknown on the primary face; each answer
     // adds a reference for the caller.
-    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
-    // [any thread] One count for all three faces.
-    int32_t MP_CALL addRef() override;
+    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) final;
+    // [any thread] One count for all three faces. Neither can throw: destructors do not.
+    int32_t MP_CALL addRef() noexcept final;
     // [any thread] Deletes the module through its virtual destructor when the count reaches 0; the
     // destructor releases the processing host.
-    int32_t MP_CALL release() override;
+    int32_t MP_CALL release() noexcept final;
     // [any thread, before open] Asks host for IMpProcessingHost and keeps that reference until the
     // module is deleted; returns that query's result. host itself is borrowed. A second call
     // overwrites the first host without releasing it, since a host hands itself over only once; null
     // forgets the host and fails.
-    int32_t MP_CALL attachHost(gmpi::IMpUnknown* host) override;
-    // [processing thread] Nothing to prepare in the base.
-    int32_t MP_CALL open() override;
+    int32_t MP_CALL attachHost(gmpi::IMpUnknown* host) final;
+    // [processing thread] Runs onOpen.
+    int32_t MP_CALL open() final;
     // [processing thread] Hands the buffer to the pin registered under pinId; kResultFailed when none.
-    int32_t MP_CALL assignPinBuffer(int32_t pinId, float* buffer) override;
+    int32_t MP_CALL assignPinBuffer(int32_t pinId, float* buffer) final;
+
+    // [processing thread] What a module prepares in open; nothing in the base.
+    virtual int32_t onOpen();
 
     virtual ~MpPluginBase();
     virtual void onMessage(int32_t a, int32_t b, int32_t c);
@@ -143,7 +149,10 @@ public:
 protected:
     // [processing thread] The block loop: stretches between event timestamps go to activeProcess, events
     // of one timestamp go to their pins in three passes. Allocates nothing; every stretch lies within
-    // 0..sampleFrames, whatever timestamps the host sends.
+    // 0..sampleFrames, whatever timestamps the host sends. A value a pin cannot take (a text longer
+    // than its room when the room cannot grow) is dropped: the pin keeps its previous value, so the
+    // table stays as it was, the other events and the whole block are processed, and the result is
+    // kResultFailed.
     int32_t plugin2ProcessBlock(int32_t sampleFrames, const gmpi::HostEvent* events) override;
 
 private:

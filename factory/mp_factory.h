@@ -21,12 +21,17 @@ public:
     // [load time] Adds (kind, id) -> create unless the key is present; the first registration wins.
     int32_t registerModule(const wchar_t* id, int32_t kind, CreateFunction create);
 
+    // Each operation below runs through gmpi::guardedCall: an exception inside (an allocation that
+    // fails, a module's constructor) ends as kResultFailed, never in the host.
     // [any thread] IMpFactory2, IMpFactory and IMpUnknown, all answered with the factory itself.
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
     // [any thread] The factory lives until unload: both counts are fixed at 1, so a host may release
     // the factory any number of times, or never.
-    int32_t MP_CALL addRef() override { return 1; }
-    int32_t MP_CALL release() override { return 1; }
+    int32_t MP_CALL addRef() noexcept override { return 1; }
+    int32_t MP_CALL release() noexcept override { return 1; }
+    // A processing module works without the host it is handed, so its attachHost result is not
+    // checked; an editor that cannot take every service it needs from the host is not created
+    // (kResultFailed, *object holding it for the caller to release).
     int32_t MP_CALL createInstance(const wchar_t* id, int32_t kind, gmpi::IMpUnknown* host,
                                    void** object) override;
     int32_t MP_CALL querySdkInformation(int32_t* sdkVersion, int32_t ignored, wchar_t* text) override;
@@ -49,6 +54,8 @@ private:
     };
 
     CreateFunction find(const wchar_t* id, int32_t kind) const;
+    int32_t create(const wchar_t* id, int32_t kind, gmpi::IMpUnknown* host, bool handOverHost, void** object);
+    int32_t writeSdkInformation(int32_t* sdkVersion, wchar_t* text) const;
 
     std::map<Key, CreateFunction> registry;
 };

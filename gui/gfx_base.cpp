@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "factory/guarded_call.h"
 #include "factory/reference_count.h"
 
 int32_t MpGuiWindowsGfxBase::openWindowCount = 0;
@@ -29,75 +30,92 @@ int32_t edgeDistance(int32_t from, int32_t to) {
 } // namespace
 
 int32_t MpGuiWindowsGfxBase::queryInterface(const gmpi::InterfaceId& iid, void** object) {
-    *object = nullptr;
-    if (iid == gmpi::kIidGraphicsWinGdi) {
-        *object = static_cast<gmpi::IMpGraphicsWinGdi*>(this);
-        addRef();
-        return gmpi::kResultOk;
-    }
-    return MpGuiBase::queryInterface(iid, object);
+    return gmpi::guardedCall([&] {
+        *object = nullptr;
+        if (iid == gmpi::kIidGraphicsWinGdi) {
+            *object = static_cast<gmpi::IMpGraphicsWinGdi*>(this);
+            addRef();
+            return gmpi::kResultOk;
+        }
+        return MpGuiBase::queryInterface(iid, object);
+    });
 }
 
-int32_t MpGuiWindowsGfxBase::release() {
+int32_t MpGuiWindowsGfxBase::release() noexcept {
     return releaseReference(this, refCount);
 }
 
-int32_t MpGuiWindowsGfxBase::attachHost(gmpi::IMpUnknown* hostObject) {
+int32_t MpGuiWindowsGfxBase::attachHostServices(gmpi::IMpUnknown* hostObject) {
     int32_t result = gmpi::kResultFailed;
     host = queryHostService(hostObject, gmpi::kIidEditorHost, &result);
-    requireHostService(host);
+    if (host == nullptr)
+        return gmpi::kResultFailed;
     windowHost = static_cast<gmpi::IWindowHost*>(queryHostService(hostObject, gmpi::kIidWindowHost, &result));
-    requireHostService(windowHost);
-    return result;
+    return windowHost != nullptr ? result : gmpi::kResultFailed;
 }
 
-int32_t DvGuiWindowsGfxBase::attachHost(gmpi::IMpUnknown* hostObject) {
-    int32_t result = MpGuiWindowsGfxBase::attachHost(hostObject);
+int32_t DvGuiWindowsGfxBase::attachHostServices(gmpi::IMpUnknown* hostObject) {
+    int32_t result = MpGuiWindowsGfxBase::attachHostServices(hostObject);
+    if (result != gmpi::kResultOk)
+        return result;
     styleHost = static_cast<gmpi::IStyleHost*>(queryHostService(hostObject, gmpi::kIidStyleHost, &result));
-    requireHostService(styleHost);
-    return result;
+    return styleHost != nullptr ? result : gmpi::kResultFailed;
 }
 
 int32_t MpGuiWindowsGfxBase::measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) {
-    size->width = clampSize(proposedWidth);
-    size->height = clampSize(proposedHeight);
-    return gmpi::kResultOk;
+    return gmpi::guardedCall([&] {
+        size->width = clampSize(proposedWidth);
+        size->height = clampSize(proposedHeight);
+        return gmpi::kResultOk;
+    });
 }
 
 int32_t MpGuiWindowsGfxBase::arrange(int32_t top, int32_t bottom, int32_t left, int32_t right) {
-    windowRect = MpWindowRect{top, bottom, left, right};
-    return gmpi::kResultOk;
+    return gmpi::guardedCall([&] {
+        windowRect = MpWindowRect{top, bottom, left, right};
+        return gmpi::kResultOk;
+    });
 }
 
 int32_t MpGuiWindowsGfxBase::openWindow(platform::WindowHandle parent, platform::WindowHandle* window) {
+    return gmpi::guardedCall([&] { return openChildWindow(parent, window); });
+}
+
+int32_t MpGuiWindowsGfxBase::openChildWindow(platform::WindowHandle parent, platform::WindowHandle* window) {
     if (windowHandle != nullptr) {
         // Already open: a second window would keep pointing at this object after its release.
         *window = windowHandle;
         return gmpi::kResultOk;
     }
-    if (openWindowCount++ == 0)
-        registerWindowClass();
     *window = nullptr;
+    if (openWindowCount == 0)
+        registerWindowClass();
     uint32_t style = 0;
     uint32_t exStyle = 0;
     getWindowStyles(&style, &exStyle);
+    // The window counts as open only once it exists: a creation that fails, or throws, leaves the
+    // count as it was, so the class is unregistered when the last real window closes.
     windowHandle = platform::createWindowEx(exStyle, kWindowClassName, L"", style, windowRect.left,
                                             windowRect.top, edgeDistance(windowRect.left, windowRect.right),
                                             edgeDistance(windowRect.top, windowRect.bottom), parent, nullptr,
                                             platform::libraryInstance(), nullptr);
     *window = windowHandle;
     if (windowHandle == nullptr) {
-        // No window came of it: it must not count as open, or the class would never be unregistered.
-        if (--openWindowCount == 0)
+        if (openWindowCount == 0)
             unregisterWindowClass();
         return gmpi::kResultOk;
     }
+    ++openWindowCount;
     // From here on the window's messages reach this object.
     platform::setWindowUserData(windowHandle, reinterpret_cast<intptr_t>(this));
     return gmpi::kResultOk;
 }
 
 int32_t MpGuiWindowsGfxBase::closeWindow() {
+    return gmpi::guardedCall([&] { return closeChildWindow(); });
+}
+
+int32_t MpGuiWindowsGfxBase::closeChildWindow() {
     if (windowHandle == nullptr) {
         // A window destroyed from outside could not take the class with it while it still existed.
         if (openWindowCount == 0)
@@ -129,10 +147,14 @@ MpGuiWindowsGfxBase::~MpGuiWindowsGfxBase() {
 
 platform::LResult MpGuiWindowsGfxBase::sharedWindowProc(platform::WindowHandle window, uint32_t message,
                                                         platform::WParam wParam, platform::LParam lParam) {
-    auto* editor = reinterpret_cast<MpGuiWindowsGfxBase*>(platform::getWindowUserData(window));
-    if (editor == nullptr)
-        return platform::defWindowProc(window, message, wParam, lParam);
-    return editor->windowProc(window, message, wParam, lParam);
+    return gmpi::guardedCall(
+        [&] {
+            auto* editor = reinterpret_cast<MpGuiWindowsGfxBase*>(platform::getWindowUserData(window));
+            if (editor == nullptr)
+                return platform::defWindowProc(window, message, wParam, lParam);
+            return editor->windowProc(window, message, wParam, lParam);
+        },
+        platform::LResult{0});
 }
 
 platform::LResult MpGuiWindowsGfxBase::windowProc(platform::WindowHandle window, uint32_t message,

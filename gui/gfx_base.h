@@ -50,21 +50,22 @@ public:
 
     // [any thread] IMpGraphicsWinGdi first, then the editor interface's rule; each answer adds a
     // reference for the caller.
-    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
-    // [any thread] One count for every face of the editor.
-    int32_t MP_CALL addRef() override { return ++refCount; }
+    int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) final;
+    // [any thread] One count for every face of the editor. Neither can throw: destructors do not.
+    int32_t MP_CALL addRef() noexcept final { return ++refCount; }
     // [editor thread when a window is open, else any thread] Deletes the editor at 0, closing its
     // window first.
-    int32_t MP_CALL release() override;
+    int32_t MP_CALL release() noexcept final;
     // [any thread, inside createInstance] Asks for IEditorHost, then IWindowHost, and keeps both,
-    // unreleased, for the editor's lifetime.
-    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
+    // unreleased, for the editor's lifetime; kResultFailed when one is missing.
+    int32_t attachHostServices(gmpi::IMpUnknown* hostObject) override;
 
-    // Each value clamped into 15..100.
-    int32_t MP_CALL measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) override;
-    int32_t MP_CALL arrange(int32_t top, int32_t bottom, int32_t left, int32_t right) override;
-    int32_t MP_CALL openWindow(platform::WindowHandle parent, platform::WindowHandle* window) override;
-    int32_t MP_CALL closeWindow() override;
+    // The window operations, each run through gmpi::guardedCall. measure: each value clamped into
+    // 15..100.
+    int32_t MP_CALL measure(int32_t proposedWidth, int32_t proposedHeight, MpSize* size) final;
+    int32_t MP_CALL arrange(int32_t top, int32_t bottom, int32_t left, int32_t right) final;
+    int32_t MP_CALL openWindow(platform::WindowHandle parent, platform::WindowHandle* window) final;
+    int32_t MP_CALL closeWindow() final;
 
     // A window still open is closed here: a host that releases the editor without closeWindow must
     // not leave a window whose messages would reach a destroyed object.
@@ -84,7 +85,8 @@ public:
 
     // [editor thread] The one window procedure of the class: routes a message to the editor stored in
     // the window's user data, or to default processing while there is none. The user data holds no
-    // reference: the editor clears it before the window outlives it.
+    // reference: the editor clears it before the window outlives it. The system calls it, so nothing
+    // may unwind out of it: a message whose handling throws is answered 0.
     static platform::LResult MP_CALL sharedWindowProc(platform::WindowHandle window, uint32_t message,
                                                       platform::WParam wParam, platform::LParam lParam);
 
@@ -104,6 +106,9 @@ public:
     MpWindowRect windowRect{0, 0, 0, 0};
 
 private:
+    int32_t openChildWindow(platform::WindowHandle parent, platform::WindowHandle* window);
+    int32_t closeChildWindow();
+
     int32_t refCount = 1;
 };
 
@@ -111,8 +116,8 @@ private:
 class DvGuiWindowsGfxBase : public MpGuiWindowsGfxBase {
 public:
     // [any thread, inside createInstance] Asks for IEditorHost, IWindowHost, then IStyleHost, and keeps
-    // all three, unreleased, for the editor's lifetime.
-    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
+    // all three, unreleased, for the editor's lifetime; kResultFailed when one is missing.
+    int32_t attachHostServices(gmpi::IMpUnknown* hostObject) override;
 
     gmpi::IStyleHost* styleHost = nullptr; // the host's, held without a reference
 };

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <type_traits>
+#include <utility>
 
 #include "factory/pin_text.h"
 
@@ -142,7 +143,9 @@ public:
     bool sendValue(const T& newValue) {
         if (newValue == value)
             return false;
-        value = newValue;
+        // Copied before the pin changes: a copy that cannot be made (no memory) leaves the pin as it was.
+        T copy(newValue);
+        value = std::move(copy);
         if (owner != nullptr)
             owner->sendPinValue(pinIndex, getByteCount(), getBytes(), 0);
         return true;

@@ -1,7 +1,5 @@
 #include "gui/mp_gui_base.h"
 
-#include <stdexcept>
-
 void GuiPinOwner::registerPin(int32_t pinIndex, MpGuiPinBase* pin) {
     pin->pinIndex = pinIndex;
     pin->owner = this;
@@ -41,11 +39,6 @@ void* queryHostService(gmpi::IMpUnknown* hostObject, const gmpi::InterfaceId& ii
     return service;
 }
 
-void requireHostService(const void* service) {
-    if (service == nullptr)
-        throw std::runtime_error(kHostInterfacesNotSupported);
-}
-
 namespace {
 
 // The common queryInterface rule: the first matching identifier gets the object with one more reference.
@@ -63,22 +56,28 @@ int32_t answerInterface(gmpi::IMpUnknown* self, const gmpi::InterfaceId& iid, co
 } // namespace
 
 int32_t MpGuiBase_base::queryInterface(const gmpi::InterfaceId& iid, void** object) {
-    return answerInterface(static_cast<gmpi::IMpUserInterface*>(this), iid, gmpi::kIidUserInterface, object);
+    return gmpi::guardedCall([&] {
+        return answerInterface(static_cast<gmpi::IMpUserInterface*>(this), iid, gmpi::kIidUserInterface,
+                               object);
+    });
 }
 
 int32_t MpGuiBase_base::setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) {
-    return GuiPinOwner::setPin(pinIndex, voice, byteCount, data, false);
+    return gmpi::guardedCall([&] { return GuiPinOwner::setPin(pinIndex, voice, byteCount, data, false); });
 }
 
 int32_t MpGuiBase_base::notifyPin(int32_t pinIndex, int32_t voice) {
-    return GuiPinOwner::notifyPin(pinIndex, voice);
+    return gmpi::guardedCall([&] { return GuiPinOwner::notifyPin(pinIndex, voice); });
 }
 
 int32_t MpGuiBase_base::attachHost(gmpi::IMpUnknown* hostObject) {
+    return gmpi::guardedCall([&] { return attachHostServices(hostObject); });
+}
+
+int32_t MpGuiBase_base::attachHostServices(gmpi::IMpUnknown* hostObject) {
     int32_t result = gmpi::kResultFailed;
     host = queryHostService(hostObject, gmpi::kIidEditorHost, &result);
-    requireHostService(host);
-    return result;
+    return host != nullptr ? result : gmpi::kResultFailed;
 }
 
 int32_t MpGuiBase_base::sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) {
@@ -89,23 +88,29 @@ int32_t MpGuiBase_base::sendPinValue(int32_t pinIndex, int32_t byteCount, const 
 }
 
 int32_t MpGuiBase2::queryInterface(const gmpi::InterfaceId& iid, void** object) {
-    return answerInterface(static_cast<gmpi::IMpUserInterface2*>(this), iid, gmpi::kIidUserInterface2,
-                           object);
+    return gmpi::guardedCall([&] {
+        return answerInterface(static_cast<gmpi::IMpUserInterface2*>(this), iid, gmpi::kIidUserInterface2,
+                               object);
+    });
 }
 
 int32_t MpGuiBase2::attachHost(gmpi::IMpUnknown* hostObject) {
-    host = queryHostService(hostObject, gmpi::kIidEditorHost2, nullptr);
-    return host != nullptr ? gmpi::kResultOk : gmpi::kResultUnsupported;
+    return gmpi::guardedCall([&] {
+        host = queryHostService(hostObject, gmpi::kIidEditorHost2, nullptr);
+        return host != nullptr ? gmpi::kResultOk : gmpi::kResultUnsupported;
+    });
 }
 
 int32_t MpGuiBase2::initialize() {
-    for (const auto& entry : pins)
-        entry.second->notifyIfDefault(entry.first);
-    return gmpi::kResultOk;
+    return gmpi::guardedCall([&] {
+        for (const auto& entry : pins)
+            entry.second->notifyIfDefault(entry.first);
+        return gmpi::kResultOk;
+    });
 }
 
 int32_t MpGuiBase2::setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) {
-    return GuiPinOwner::setPin(pinIndex, voice, byteCount, data, true);
+    return gmpi::guardedCall([&] { return GuiPinOwner::setPin(pinIndex, voice, byteCount, data, true); });
 }
 
 int32_t MpGuiBase2::sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "factory/guarded_call.h"
 #include "factory/plugin_interfaces.h"
 #include "gui/editor_host.h"
 #include "gui/gui_pins.h"
@@ -48,13 +49,12 @@ public:
 
 } // namespace gmpi
 
-// Text of the failure raised when the host lacks a service an editor base requires.
-constexpr const char* kHostInterfacesNotSupported = "host Interfaces not supported";
-
 // Asks the host object for a service; returns the stored pointer (null when missing) and the result.
 void* queryHostService(gmpi::IMpUnknown* hostObject, const gmpi::InterfaceId& iid, int32_t* result);
-// Raises the missing-service failure when service is null.
-void requireHostService(const void* service);
+
+// Every table entry of the editor bases below runs its work through gmpi::guardedCall (a value that
+// cannot be stored, a drawing that cannot allocate ends as kResultFailed, never in the host); the
+// reserved entries return a constant and cannot throw.
 
 // First-generation base. addRef and release are left to the window base that keeps the count.
 class MpGuiBase_base : public gmpi::IMpUserInterface, public IoldSchoolInitialisation, public GuiPinOwner {
@@ -66,17 +66,21 @@ public:
     // [any thread] Answers IMpUserInterface, then IMpUnknown, with the object itself and a reference added
     // for the caller.
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
-    int32_t MP_CALL initialize() override { return gmpi::kResultOk; }
-    int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) override;
-    int32_t MP_CALL notifyPin(int32_t pinIndex, int32_t voice) override;
-    int32_t MP_CALL reservedA(int32_t, int32_t, int32_t) override { return gmpi::kResultOk; }
-    int32_t MP_CALL reservedB() override { return gmpi::kResultOk; }
-    int32_t MP_CALL reservedC(int32_t) override { return gmpi::kResultOk; }
+    int32_t MP_CALL initialize() noexcept final { return gmpi::kResultOk; }
+    // A value that cannot be stored (no memory for it) leaves the pin's value as it was: kResultFailed.
+    int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) final;
+    int32_t MP_CALL notifyPin(int32_t pinIndex, int32_t voice) final;
+    int32_t MP_CALL reservedA(int32_t, int32_t, int32_t) noexcept final { return gmpi::kResultOk; }
+    int32_t MP_CALL reservedB() noexcept final { return gmpi::kResultOk; }
+    int32_t MP_CALL reservedC(int32_t) noexcept final { return gmpi::kResultOk; }
     virtual ~MpGuiBase_base() = default;
 
-    // [any thread, inside createInstance] Asks for IEditorHost and keeps it, unreleased, for the
-    // editor's lifetime; raises kHostInterfacesNotSupported when it is missing.
-    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
+    // [any thread, inside createInstance] Runs attachHostServices; the factory does not create an
+    // editor whose services are missing.
+    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) final;
+    // Asks for IEditorHost and keeps it, unreleased, for the editor's lifetime; kResultFailed when it
+    // is missing. A base that needs more services asks for them too.
+    virtual int32_t attachHostServices(gmpi::IMpUnknown* hostObject);
 
     // [editor thread] Passes the value to the host's IEditorHost unchanged.
     int32_t sendPinValue(int32_t pinIndex, int32_t byteCount, const void* data, int32_t voice) override;
@@ -96,16 +100,16 @@ public:
     // for the caller.
     int32_t MP_CALL queryInterface(const gmpi::InterfaceId& iid, void** object) override;
     // [any thread, before initialize] Asks for IEditorHost2 and keeps it, unreleased, for the editor's
-    // lifetime: kResultOk when present, kResultUnsupported otherwise; raises nothing.
-    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) override;
+    // lifetime: kResultOk when present, kResultUnsupported otherwise.
+    int32_t MP_CALL attachHost(gmpi::IMpUnknown* hostObject) final;
     // [editor thread] The default pass: every pin whose value is the default is notified, in ascending
     // index.
-    int32_t MP_CALL initialize() override;
-    int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) override;
-    int32_t MP_CALL reservedA(int32_t, int32_t, int32_t) override { return gmpi::kResultFailed; }
-    int32_t MP_CALL reservedB(int32_t, int32_t, int32_t) override { return gmpi::kResultFailed; }
-    int32_t MP_CALL reservedC(int32_t) override { return gmpi::kResultFailed; }
-    int32_t MP_CALL reservedD(int32_t, int32_t, int32_t) override { return gmpi::kResultFailed; }
+    int32_t MP_CALL initialize() final;
+    int32_t MP_CALL setPin(int32_t pinIndex, int32_t voice, int32_t byteCount, const void* data) final;
+    int32_t MP_CALL reservedA(int32_t, int32_t, int32_t) noexcept final { return gmpi::kResultFailed; }
+    int32_t MP_CALL reservedB(int32_t, int32_t, int32_t) noexcept final { return gmpi::kResultFailed; }
+    int32_t MP_CALL reservedC(int32_t) noexcept final { return gmpi::kResultFailed; }
+    int32_t MP_CALL reservedD(int32_t, int32_t, int32_t) noexcept final { return gmpi::kResultFailed; }
     virtual ~MpGuiBase2() = default;
 
     // [editor thread] Passes the value to the host's IEditorHost2 unchanged.

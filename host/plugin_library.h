@@ -1,5 +1,6 @@
-// Loads the module library the way a host does and finds its entry point. The library stays loaded
-// while the PluginLibrary object lives: every object obtained from it must be released before.
+// Loads the module library the way a host does, after a look at its headers, and finds its entry point. The
+// library stays loaded while the PluginLibrary object lives: every object obtained from it must be released
+// before.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,9 @@ public:
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
     bool loaded() const { return handle != nullptr; }
+    // True when the file was refused before the system loader saw it: its headers name parts beyond
+    // its end (host/library_file_check.h); error() then says which.
+    bool damaged() const { return fileDamaged; }
     const std::string& error() const { return message; }
     // An exported symbol by its exact name, or null.
     void* symbol(const char* name) const;
@@ -34,6 +38,7 @@ public:
 private:
     void* handle = nullptr;
     std::string message;
+    bool fileDamaged = false;
 };
 
 } // namespace mphost

@@ -3,11 +3,17 @@
 
 #include <climits>
 
+#include "host/library_file_check.h"
 #include "host/plugin_library.h"
 
 namespace mphost {
 
 PluginLibrary::PluginLibrary(const std::string& path) {
+    message = libraryFileDamage(path);
+    if (!message.empty()) {
+        fileDamaged = true;
+        return;
+    }
     handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = dlerror();

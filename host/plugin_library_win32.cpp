@@ -1,10 +1,16 @@
 #include <windows.h>
 
+#include "host/library_file_check.h"
 #include "host/plugin_library.h"
 
 namespace mphost {
 
 PluginLibrary::PluginLibrary(const std::string& path) {
+    message = libraryFileDamage(path);
+    if (!message.empty()) {
+        fileDamaged = true;
+        return;
+    }
     handle = LoadLibraryA(path.c_str());
     if (handle == nullptr)
         message = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";

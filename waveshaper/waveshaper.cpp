@@ -35,7 +35,7 @@ Waveshaper::Waveshaper() {
 
 Waveshaper::~Waveshaper() = default;
 
-int32_t Waveshaper::open() {
+int32_t Waveshaper::onOpen() {
     if (host == nullptr)
         return gmpi::kResultFailed;
     int32_t handle = 0;

@@ -25,7 +25,7 @@ public:
 
     // [processing thread] Obtains the table block named after the instance handle and installs
     // shapeSamples. Fails only without a host.
-    int32_t MP_CALL open() override;
+    int32_t onOpen() override;
     // [processing thread] A new text rebuilds the table; the output's streaming state follows the input's.
     void onPinsUpdated() override;
     // [processing thread] Writes table entries 0 to 512 from textPin's value, or nothing when the text

@@ -9,9 +9,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -516,6 +518,91 @@ TEST_F(ShaperhostHostileUse, ALongFileIsRenderedInBoundedMemory) {
         EXPECT_EQ(info.channels, 2);
         sf_close(out);
         EXPECT_TRUE(partialFiles(folder).empty());
+    }
+}
+
+// A damaged module library is refused before the system loader maps it: copies of the program's own
+// library cut at many lengths, and with headers that name bytes beyond the end. Without the check the
+// loader maps segments past the end of the file and the program dies of SIGBUS on the first touch.
+TEST_F(ShaperhostHostileUse, ADamagedModuleLibraryIsRefusedInTheProgramsOwnWords) {
+    std::string whole;
+    {
+        std::ifstream library(programLibrary(), std::ios::binary);
+        ASSERT_TRUE(library) << programLibrary();
+        whole.assign(std::istreambuf_iterator<char>(library), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(whole.size(), 8192u);
+    const std::size_t size = whole.size();
+    std::vector<std::size_t> lengths = {0, 1, 3, 4, 10, 63, 64, 65, 200, 4095, 4096, 4097, size - 1};
+    for (std::size_t k = 1; k < 24; ++k)
+        lengths.push_back(size * k / 24);
+
+    struct Damaged {
+        std::string name;
+        std::string bytes;
+    };
+    std::vector<Damaged> files;
+    for (const std::size_t length : lengths)
+        files.push_back({"cut at " + std::to_string(length), whole.substr(0, length)});
+
+    // Headers changed so that they name bytes beyond the end, in whichever format the library has.
+    auto field = [](const std::string& b, std::size_t at, std::size_t n) {
+        uint64_t v = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            v |= uint64_t{static_cast<unsigned char>(b[at + i])} << (8 * i);
+        return v;
+    };
+    auto setField = [](std::string& b, std::size_t at, std::size_t n, uint64_t v) {
+        for (std::size_t i = 0; i < n; ++i)
+            b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    if (whole.compare(0, 4,
+                      "\x7F"
+                      "ELF") == 0 &&
+        whole[4] == 2 && whole[5] == 1) {
+        std::string moved = whole;
+        setField(moved, 32, 8, size - 16); // program header table at the end of the file
+        files.push_back({"program headers beyond the end", moved});
+        std::string longer = whole;
+        const uint64_t phOffset = field(whole, 32, 8);
+        for (uint64_t i = 0; i < field(whole, 56, 2); ++i) {
+            const std::size_t at = static_cast<std::size_t>(phOffset + i * field(whole, 54, 2));
+            if (field(whole, at, 4) == 1) { // the first loadable segment, 1 GiB longer
+                setField(longer, at + 32, 8, field(whole, at + 32, 8) + (uint64_t{1} << 30));
+                break;
+            }
+        }
+        files.push_back({"a segment longer than the file", longer});
+    } else if (whole.compare(0, 2, "MZ") == 0) {
+        std::string moved = whole;
+        setField(moved, 0x3C, 4, size + 8); // PE header beyond the end
+        files.push_back({"PE header beyond the end", moved});
+        std::string longer = whole;
+        const std::size_t sections = static_cast<std::size_t>(field(whole, 0x3C, 4) + 24 +
+                                                              field(whole, field(whole, 0x3C, 4) + 20, 2));
+        setField(longer, sections + 16, 4, 0x7FFFFFFF); // the first section's raw data
+        files.push_back({"a section longer than the file", longer});
+    } else {
+        ADD_FAILURE() << "the library is neither a 64-bit little-endian ELF nor a PE file";
+    }
+    ASSERT_GE(files.size(), lengths.size() + 2);
+
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].name);
+        const std::string copy = path("damaged-" + std::to_string(i) + mphost::PluginLibrary::fileName());
+        {
+            std::ofstream out(copy, std::ios::binary);
+            out << files[i].bytes;
+        }
+        const RunResult r = run({"--library", copy, "list"});
+        // exitCode is -1 when a signal ended the program.
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("cannot load the module library '" + copy + "'"), std::string::npos) << r.err;
+        // Too short to carry a format's mark: the loader's refusal, in the program's sentence.
+        const std::string& bytes = files[i].bytes;
+        const bool marked = bytes.size() >= 4 || (bytes.size() >= 2 && bytes.compare(0, 2, "MZ") == 0);
+        EXPECT_EQ(r.err.find("the file is damaged") != std::string::npos, marked) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
     }
 }
 

@@ -304,6 +304,25 @@ TEST_F(BlockLoop, TextValues) {
     }
 }
 
+TEST_F(BlockLoop, AnExceptionInModuleCodeEndsAtTheTableAsFailed) {
+    start();
+    module->throwOnUpdate = true;
+    EventList events;
+    events.pinValue(5, 0, u"abc");
+    for (void* face : {plugin, plugin2}) {
+        output.assign(kBlock, kSentinel);
+        module->clearRecords();
+        // Both faces' processBlock come back with a result instead of unwinding into the host.
+        const int32_t result = face == plugin ? raw::plugin::processBlock(plugin, kBlock, events.head())
+                                              : raw::plugin2::processBlock(plugin2, kBlock, events.head());
+        EXPECT_EQ(result, gmpi::kResultFailed);
+        EXPECT_EQ(output, layout({{0, 5, 1.0f}}));
+    }
+    module->throwOnUpdate = false;
+    block(events);
+    EXPECT_EQ(output, layout({{0, 5, 1.0f}, {5, kBlock, 2.0f}}));
+}
+
 TEST_F(BlockLoop, ZeroCharactersInsideTheTextStay) {
     const char16_t chars[] = {u'a', 0, u'b'};
     EventList events;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 
 #include "dsp/mp_base.h"
 #include "dsp/mp_pin.h"
@@ -36,12 +37,14 @@ public:
             *destroyed = true;
     }
 
-    int32_t MP_CALL open() override {
+    int32_t onOpen() override {
         setProcessFunction(&ProbeModule::process);
         return gmpi::kResultOk;
     }
 
     void onPinsUpdated() override {
+        if (throwOnUpdate)
+            throw std::runtime_error("probe update fails");
         if (updateCount < kMaxRecords) {
             updates[updateCount] = {blockPosition, textPin.isUpdated(), inputPin.streamingChanged,
                                     streamingCount, activeProcess == &MpBase::sleepAwareProcess};
@@ -73,6 +76,7 @@ public:
     AudioOutPin outputPin;
     TextInPin secondTextPin;
     bool followInput = true;
+    bool throwOnUpdate = false; // onPinsUpdated throws, as module code might
 
     Stretch stretches[kMaxRecords] = {};
     int stretchCount = 0;

@@ -12,6 +12,7 @@
 #include "host/raw_calls.h"
 #include "host/stand_in_editor_host.h"
 #include "reliability/rig.h"
+#include "support/alloc_counter.h"
 
 namespace {
 
@@ -123,6 +124,38 @@ TEST_F(HostileEditorHost, WindowClosedByItsOwnMessage) {
     sendText(kHalfCurve);
     EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
     EXPECT_FALSE(native::isClassRegistered(L"DefaultMpWClass", platform::libraryInstance()));
+}
+
+TEST_F(HostileEditorHost, ADragStepThatCannotBeSentChangesNothing) {
+    sendText(kIdentityCurve);
+    void* window = nullptr;
+    ASSERT_EQ(raw::graphics::openWindow(graphics, parent, &window), gmpi::kResultOk);
+    // Point 5, (0 V, 0 V), sits at the panel's centre; its neighbours are 1 V away on either side.
+    native::sendMessage(window, platform::kWmLButtonDown, 1, platform::makeMouseLParam(50, 50));
+    host.pinValues.clear();
+    {
+        alloc::failAllocations(true);
+        native::sendMessage(window, platform::kWmMouseMove, 1, platform::makeMouseLParam(60, 40));
+        native::sendMessage(window, platform::kWmPaint, 0, 0);
+        alloc::failAllocations(false);
+    }
+    EXPECT_TRUE(host.pinValues.empty());
+    // With memory back the drag goes on from where the last sent step left it: point 5 at the centre,
+    // moved now by half a volt each way.
+    native::sendMessage(window, platform::kWmMouseMove, 1, platform::makeMouseLParam(55, 45));
+    ASSERT_EQ(host.pinValues.size(), 1u);
+    EXPECT_EQ(host.pinValues[0].text, u"(-5.0,-5.0)(-4.0,-4.0)(-3.0,-3.0)(-2.0,-2.0)(-1.0,-1.0)(0.5,0.5)"
+                                      u"(1.0,1.0)(2.0,2.0)(3.0,3.0)(4.0,4.0)(5.0,5.0)");
+    native::sendMessage(window, platform::kWmLButtonUp, 0, platform::makeMouseLParam(55, 45));
+    // And a text from the host is taken again: the editor sends the half curve's point on the next drag.
+    sendText(kHalfCurve);
+    host.pinValues.clear();
+    native::sendMessage(window, platform::kWmLButtonDown, 1, platform::makeMouseLParam(50, 50));
+    native::sendMessage(window, platform::kWmMouseMove, 1, platform::makeMouseLParam(50, 51));
+    ASSERT_EQ(host.pinValues.size(), 1u);
+    EXPECT_EQ(host.pinValues[0].text.substr(0, 22), u"(-5.0,-2.5)(-4.0,-2.0)");
+    native::sendMessage(window, platform::kWmLButtonUp, 0, platform::makeMouseLParam(50, 51));
+    EXPECT_EQ(raw::graphics::closeWindow(graphics), gmpi::kResultOk);
 }
 
 TEST(HostileEditorHostFactory, EditorWithoutHostOrServicesIsRefused) {

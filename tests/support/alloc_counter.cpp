@@ -10,6 +10,7 @@
 namespace {
 
 bool counting = false;
+bool failing = false;
 alloc::Counts counts;
 int64_t blocks = 0;
 int64_t bytes = 0;
@@ -20,6 +21,8 @@ constexpr std::size_t kHeader = alignof(std::max_align_t) > sizeof(std::size_t) 
 void* allocate(std::size_t size) noexcept {
     if (counting)
         ++counts.allocations;
+    if (failing)
+        return nullptr;
     unsigned char* raw = static_cast<unsigned char*>(std::malloc(size + kHeader));
     if (raw == nullptr)
         return nullptr;
@@ -59,6 +62,10 @@ void startCounting() {
 Counts stopCounting() {
     counting = false;
     return counts;
+}
+
+void failAllocations(bool fail) {
+    failing = fail;
 }
 
 int64_t liveBlocks() {
