@@ -1,5 +1,6 @@
 // shaperhost: loads the waveshaper module library as a host does and lets a person hear and see each
 // module without the host application.
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <new>
@@ -72,6 +73,21 @@ int reportError(shaperhost::ExitCode code, const std::string& message) {
     return code;
 }
 
+// The program's version and, when the module library loads, its build text and SDK version.
+std::string versionText(shaperhost::Session& session) {
+    std::string text = "shaperhost " SHAPERHOST_VERSION "\n";
+    try {
+        const shaperhost::ModuleLibrary& library = session.library();
+        int32_t sdkVersion = 0;
+        const std::string sdk = library.sdkInformation(&sdkVersion);
+        text += "Module library: " + library.path() + "\n  built with \"" + sdk + "\", SDK version " +
+                std::to_string(sdkVersion);
+    } catch (const std::exception& e) {
+        text += "Module library: not loaded (" + std::string(e.what()) + ")";
+    }
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +108,10 @@ int main(int argc, char** argv) {
     app.add_option("--description", session.descriptionPath,
                    "module description file (default: waveshapers.json beside the library)")
         ->check(fileName());
+    // After --library, whose value the version text uses: CLI11 runs option callbacks in order.
+    app.set_version_flag(
+        "--version", [&session] { return versionText(session); },
+        "print the program's version and the module library's SDK information, then exit");
 
     addListCommand(app, session);
     addTableCommand(app, session);

@@ -1,0 +1,38 @@
+// shaperhost --version: the program's version, and the build text and SDK version of the module library
+// it loads, or why that library could not be loaded.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cli_test_support.h"
+
+namespace {
+
+using namespace clitest;
+
+class ShaperhostVersion : public ProgramTest {};
+
+TEST_F(ShaperhostVersion, PrintsTheProgramVersionAndTheLoadedLibrarysSdkInformation) {
+    const RunResult r = run({"--version"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("shaperhost " SHAPERHOST_EXPECTED_VERSION, 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("Module library: " + programLibrary()), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("built with \"MS Compiler V"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("SDK version 30800"), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    // No subcommand is needed, and the option wins over one that is given.
+    const RunResult withCommand = run({"--version", "list"});
+    EXPECT_EQ(withCommand.exitCode, 0);
+    EXPECT_EQ(withCommand.out, r.out);
+}
+
+TEST_F(ShaperhostVersion, SaysWhyTheLibraryDidNotLoadAndStillPrintsTheVersion) {
+    const RunResult r = run({"--library", path("missing-library"), "--version"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("shaperhost " SHAPERHOST_EXPECTED_VERSION, 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("Module library: not loaded ("), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("missing-library"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("SDK version"), std::string::npos) << r.out;
+}
+
+} // namespace
