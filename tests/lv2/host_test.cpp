@@ -117,6 +117,22 @@ TEST_F(Lv2Hosts, LilvFindsTheFourPluginsAndDescribesThemWithoutWarnings) {
     }
 }
 
+TEST_F(Lv2Hosts, InstallPutsTheBundleIntoTheLv2FolderOfThePrefix) {
+    // A build configured with a folder of its own (a user's ~/.lv2) would install there, outside the
+    // test's folder.
+    if (std::string(LV2_TEST_INSTALL_DIR).rfind('/', 0) == 0)
+        GTEST_SKIP() << "the bundle installs into " << LV2_TEST_INSTALL_DIR << ", not under a prefix";
+    const RunResult install = runCommand(
+        {LV2_TEST_CMAKE, "--install", LV2_TEST_BUILD_DIR, "--component", "lv2", "--prefix", path("prefix")});
+    ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+    const std::string folder = path("prefix") + "/" + LV2_TEST_INSTALL_DIR;
+    for (const char* file : {"manifest.ttl", "waveshapers.ttl", "presets.ttl", "waveshapers_lv2.so"})
+        EXPECT_TRUE(fileExists(folder + "/waveshapers.lv2/" + file)) << file;
+    const RunResult list = runCommand({"lv2ls"}, {"LV2_PATH=" + folder, "HOME=" + path("")});
+    EXPECT_EQ(list.out,
+              kCurveMono + "\n" + kCurveStereo + "\n" + kFormulaMono + "\n" + kFormulaStereo + "\n");
+}
+
 TEST_F(Lv2Hosts, Lv2applyRendersTheCurveOfThePointControlsAsShaperhostDoes) {
     writeFloatWav(path("in.wav"), 1, 48000, testSignal(1, 48000));
     writeFloatWav(path("in2.wav"), 2, 48000, testSignal(2, 48000));
