@@ -88,7 +88,9 @@ Plugin* Plugin::create(PluginKind kind, int channels, double sampleRate, const L
     }
     if (kind == PluginKind::kFormula && map == nullptr)
         return nullptr;
-    std::unique_ptr<Plugin> plugin(new Plugin(kind, channels, sampleRate, map));
+    // The modules do not depend on the rate: their tables are built from their texts alone.
+    (void)sampleRate;
+    std::unique_ptr<Plugin> plugin(new Plugin(kind, channels, map));
     for (int c = 0; c < channels; ++c) {
         if (!plugin->modules[c] || !plugin->modules[c]->ok())
             return nullptr;
@@ -96,8 +98,8 @@ Plugin* Plugin::create(PluginKind kind, int channels, double sampleRate, const L
     return plugin.release();
 }
 
-Plugin::Plugin(PluginKind pluginKind, int channelCount, double rate, LV2_URID_Map* map)
-    : kind(pluginKind), channels(channelCount), sampleRate(rate) {
+Plugin::Plugin(PluginKind pluginKind, int channelCount, LV2_URID_Map* map)
+    : kind(pluginKind), channels(channelCount) {
     if (map != nullptr) {
         uris.atomString = map->map(map->handle, LV2_ATOM__String);
         uris.atomUrid = map->map(map->handle, LV2_ATOM__URID);

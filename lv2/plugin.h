@@ -66,7 +66,7 @@ public:
     std::size_t formula(char (&out)[kMaxFormulaBytes + 1]) const { return published.read(out); }
 
 private:
-    Plugin(PluginKind kind, int channels, double sampleRate, LV2_URID_Map* map);
+    Plugin(PluginKind kind, int channels, LV2_URID_Map* map);
     bool ready() const;
 
     struct Uris {
@@ -95,7 +95,6 @@ private:
 
     const PluginKind kind;
     const int channels;
-    const double sampleRate;
     Uris uris;
     LV2_Atom_Forge forge;
     LV2_Atom_Forge_Frame notifyFrame = {};
