@@ -86,7 +86,8 @@ std::vector<std::string> sessionEnvironment(const Folder& folder, const std::str
             "XDG_CONFIG_HOME=" + (folder / "config"),
             "XDG_CACHE_HOME=" + (folder / "cache"),
             "XDG_DATA_HOME=" + (folder / "data"),
-            "NO_AT_BRIDGE=1"};
+            "NO_AT_BRIDGE=1",
+            "GSETTINGS_BACKEND=memory"};
 }
 
 // A program started in the background, output to a file, ended by its process id.
@@ -278,17 +279,17 @@ protected:
         EXPECT_EQ(differing, 0) << "pixels of the panel that differ from " << pngPath;
     }
 
-    // Records the source and the plugin's output for half a second and says whether the output is
-    // what shaperhost renders of that input with the curve text (to -120 dBFS: the recording holds
-    // 32-bit integers).
+    // Records the source and the plugin's output for a second and says whether the output is what
+    // shaperhost renders of that input with the curve text (to -120 dBFS: the recording holds 32-bit
+    // integers). A recording without a second of the source's sine (peaks of 2 V, 0.2 of full scale)
+    // in it proves nothing and counts as a mismatch.
     bool soundIs(const std::string& text, const std::string& name) {
         const std::string recording = folder / (name + ".wav");
         const std::string input = folder / (name + "-in.wav");
         const std::string output = folder / (name + "-out.wav");
         const std::string rendered = folder / (name + "-rendered.wav");
         if (run(environment,
-                "jack_rec -f " + shellQuoted(recording) +
-                    " -d 0.5 -b 32 jack_simple_client:output1 shaper:out",
+                "jack_rec -f " + shellQuoted(recording) + " -d 1 -b 32 jack_simple_client:output1 shaper:out",
                 folder)
                 .exitCode != 0)
             return false;
@@ -298,6 +299,14 @@ protected:
         run(environment,
             "sox " + shellQuoted(recording) + " -e floating-point " + shellQuoted(output) + " remix 2",
             folder);
+        const CommandResult frames = run(environment, "soxi -s " + shellQuoted(input), folder);
+        const CommandResult peak =
+            run(environment,
+                "sox " + shellQuoted(input) + " -n stat 2>&1 | sed -n 's/^Maximum amplitude: *//p'", folder);
+        EXPECT_GE(std::atol(frames.out.c_str()), 48000L) << name;
+        EXPECT_GT(std::atof(peak.out.c_str()), 0.19) << name;
+        if (std::atol(frames.out.c_str()) < 48000L || std::atof(peak.out.c_str()) <= 0.19)
+            return false;
         shaperhost("render -m 'Curve Waveshaper' -i " + shellQuoted(input) + " -o " + shellQuoted(rendered) +
                    " --format float -t " + shellQuoted(text));
         return run(environment,
