@@ -54,4 +54,40 @@ void EventList::clear() {
     payloads.clear();
 }
 
+gmpi::HostEvent* FixedEventList::append(int32_t timestamp, int32_t type, int32_t pinId) {
+    if (count == kCapacity)
+        return nullptr;
+    gmpi::HostEvent& event = events[count];
+    event = gmpi::HostEvent{};
+    event.timestamp = timestamp;
+    event.type = type;
+    event.pinId = pinId;
+    if (count > 0)
+        events[count - 1].next = &event;
+    ++count;
+    return &event;
+}
+
+bool FixedEventList::pinValue(int32_t timestamp, int32_t pinId, const char16_t* text, std::size_t units) {
+    gmpi::HostEvent* event = append(timestamp, gmpi::kEventPinValue, pinId);
+    if (event == nullptr)
+        return false;
+    event->byteSize = static_cast<uint32_t>(units * 2);
+    if (event->byteSize <= sizeof(event->inlineData)) {
+        if (units > 0)
+            std::memcpy(event->inlineData, text, event->byteSize);
+    } else {
+        event->dataPointer = text;
+    }
+    return true;
+}
+
+bool FixedEventList::streaming(int32_t timestamp, int32_t pinId, bool on) {
+    return append(timestamp, on ? gmpi::kEventStreamingOn : gmpi::kEventStreamingOff, pinId) != nullptr;
+}
+
+bool FixedEventList::start(int32_t timestamp) {
+    return append(timestamp, gmpi::kEventStart, 0) != nullptr;
+}
+
 } // namespace mphost

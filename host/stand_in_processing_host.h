@@ -6,6 +6,7 @@
 // plays the processing thread; nothing here is guarded. The stand-in's count is only kept, so a test
 // can see what a module took and gave back: the object belongs to whoever constructed it and release
 // never deletes it. Shared-memory blocks belong to the pool and outlive the modules that use them.
+#pragma once
 
 #include <cstdint>
 #include <map>
