@@ -97,16 +97,17 @@ void HalfBandUp::process(const float* in, int n, float* out) {
     const int history = 2 * k - 1;
     std::memcpy(buffer + history, in, sizeof(float) * static_cast<std::size_t>(n));
     // Even outputs: the outer taps over the inputs; odd outputs: the centre tap, a delayed input.
-    // Tap by tap over the whole block, so the inner loop runs over independent outputs.
+    // Two taps at a time over the whole block (2k is even), so the inner loop runs over independent
+    // outputs and vectorises.
     float even[kCapacity];
-    const float g0 = 2.0f * taps->outer[0];
     for (int i = 0; i < n; ++i)
-        even[i] = g0 * buffer[i];
-    for (int t = 1; t < 2 * k; ++t) {
-        const float g = 2.0f * taps->outer[t];
+        even[i] = 0.0f;
+    for (int t = 0; t < 2 * k; t += 2) {
+        const float g0 = 2.0f * taps->outer[t];
+        const float g1 = 2.0f * taps->outer[t + 1];
         const float* b = buffer + t;
         for (int i = 0; i < n; ++i)
-            even[i] += g * b[i];
+            even[i] += g0 * b[i] + g1 * b[i + 1];
     }
     for (int i = 0; i < n; ++i) {
         out[2 * i] = even[i];
@@ -141,11 +142,12 @@ void HalfBandDown::process(const float* in, int n, float* out) {
     }
     for (int i = 0; i < n; ++i)
         out[i] = 0.5f * odd[i];
-    for (int t = 0; t < 2 * k; ++t) {
-        const float g = taps->outer[t];
+    for (int t = 0; t < 2 * k; t += 2) {
+        const float g0 = taps->outer[t];
+        const float g1 = taps->outer[t + 1];
         const float* b = even + t;
         for (int i = 0; i < n; ++i)
-            out[i] += g * b[i];
+            out[i] += g0 * b[i] + g1 * b[i + 1];
     }
     std::memmove(even, even + n, sizeof(float) * static_cast<std::size_t>(evenHistory));
     std::memmove(odd, odd + n, sizeof(float) * static_cast<std::size_t>(oddHistory));

@@ -28,7 +28,7 @@ public:
     void reset();
     // in[0..n) to out[0..2n); n at most kCapacity.
     void process(const float* in, int n, float* out);
-    static constexpr int kCapacity = 1024;
+    static constexpr int kCapacity = 2048;
 
 private:
     const HalfBandTaps* taps = nullptr;
@@ -43,7 +43,7 @@ public:
     void reset();
     // in[0..2n) to out[0..n); n at most kCapacity.
     void process(const float* in, int n, float* out);
-    static constexpr int kCapacity = 1024;
+    static constexpr int kCapacity = 2048;
 
 private:
     const HalfBandTaps* taps = nullptr;
@@ -55,7 +55,7 @@ private:
 class Oversampler {
 public:
     static constexpr int kMaxFactor = 8;
-    static constexpr int kMaxFrames = 128; // base-rate frames per call
+    static constexpr int kMaxFrames = 512; // base-rate frames per call
 
     Oversampler();
     // 1, 2, 4 or 8 (anything else is taken as 1); clears the filters' memories when it changes.

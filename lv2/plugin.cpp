@@ -340,25 +340,35 @@ void Plugin::processChunk(uint32_t first, int count) {
 
     for (int c = 0; c < channels; ++c) {
         const float* in = audioIn[c] + first;
-        float* out = audioOut[c] + first;
-        float* dry = dryLine[c];
-        float driven[Oversampler::kMaxFrames];
-        for (int n = 0; n < count; ++n)
-            dry[latency + n] = in[n];
+        float* out = audioOut[c] + first; // may be the input's buffer: each frame is read before written
+        ModuleInstance& module = *modules[c];
+        const bool oversampled = factor != 1;
+        // The dry signal, delayed as much as the wet one.
+        const float* dry = in;
+        if (latency > 0) {
+            std::memcpy(dryLine[c] + latency, in, sizeof(float) * static_cast<std::size_t>(count));
+            dry = dryLine[c];
+        }
+        float drivenBuffer[Oversampler::kMaxFrames];
+        float* driven = oversampled ? drivenBuffer : module.input();
         if (ramp) {
             for (int n = 0; n < count; ++n)
-                driven[n] = dry[latency + n] * (driveGain + driveStep * static_cast<float>(n + 1));
+                driven[n] = in[n] * (driveGain + driveStep * static_cast<float>(n + 1));
         } else if (driveGain != 1.0f) {
             for (int n = 0; n < count; ++n)
-                driven[n] = dry[latency + n] * driveGain;
+                driven[n] = in[n] * driveGain;
         } else {
-            std::memcpy(driven, dry + latency, sizeof(float) * static_cast<std::size_t>(count));
+            std::memcpy(driven, in, sizeof(float) * static_cast<std::size_t>(count));
         }
-        ModuleInstance& module = *modules[c];
-        oversamplers[c].up(driven, count, module.input());
+        if (oversampled)
+            oversamplers[c].up(driven, count, module.input());
         module.processBlock(count * factor, events.head());
-        float wet[Oversampler::kMaxFrames];
-        oversamplers[c].down(module.output(), count, wet);
+        float wetBuffer[Oversampler::kMaxFrames];
+        const float* wet = module.output();
+        if (oversampled) {
+            oversamplers[c].down(module.output(), count, wetBuffer);
+            wet = wetBuffer;
+        }
         if (ramp) {
             for (int n = 0; n < count; ++n) {
                 const float step = static_cast<float>(n + 1);
@@ -376,7 +386,8 @@ void Plugin::processChunk(uint32_t first, int count) {
             for (int n = 0; n < count; ++n)
                 out[n] = levelGain * (dry[n] * (1.0f - mixGain) + wet[n] * mixGain);
         }
-        std::memmove(dry, dry + count, sizeof(float) * static_cast<std::size_t>(latency));
+        if (latency > 0)
+            std::memmove(dryLine[c], dryLine[c] + count, sizeof(float) * static_cast<std::size_t>(latency));
     }
     events.clear();
     textPending = false;
