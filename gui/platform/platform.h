@@ -1,6 +1,7 @@
 // The window-system operations the editor bases use, with the names, values and semantics of the
 // system's user-interface and drawing interfaces. Implemented on the real interfaces for Windows
-// (win32_platform.cpp) and by window records with a software canvas elsewhere (native_platform.cpp).
+// (win32_platform.cpp), by window records with a software canvas elsewhere (native_platform.cpp), and
+// by real X11 windows showing a software canvas (x11_platform.cpp, for the curve plugins' LV2 UI).
 #pragma once
 
 #include <cstdint>
