@@ -31,14 +31,7 @@ public:
         if (!stage.normalize)
             return;
         scratch = std::make_unique<ScratchFile>(target);
-        scratchFile = openStagingFile(scratch->path(), true);
-        if (scratchFile == nullptr)
-            throw failure("cannot write '" + target + "': no room for the output before normalising (" +
-                          std::generic_category().message(errno) + ")");
-    }
-    ~OutputSink() {
-        if (scratchFile != nullptr)
-            std::fclose(scratchFile);
+        scratchFile = scratch->file();
     }
     OutputSink(const OutputSink&) = delete;
     OutputSink& operator=(const OutputSink&) = delete;

@@ -48,11 +48,28 @@ fs::path followLinks(const std::string& target) {
     }
 }
 
-// Creates a new, empty file of a name not taken yet in `folder`; returns its path.
+// The longest file name, in bytes, that the usual file systems take (255 UTF-16 units on Windows,
+// which is never fewer than 255 bytes).
+constexpr std::size_t kMaxNameBytes = 255;
+
+// `stem` cut to at most `bytes` bytes, never inside a UTF-8 sequence.
+std::string cutName(const std::string& stem, std::size_t bytes) {
+    if (stem.size() <= bytes)
+        return stem;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80)
+        --end;
+    return stem.substr(0, end);
+}
+
+// Creates a new, empty file of a name not taken yet in `folder`; returns its path. The name is the
+// stem with a dot before and a number and ".partial" after, the stem shortened so that the name fits
+// wherever the target's own name does.
 std::string createStagingFile(const fs::path& folder, const std::string& stem, const std::string& target) {
     std::random_device random;
     for (int attempt = 0;; ++attempt) {
-        const fs::path name = folder / ("." + stem + "." + std::to_string(random() % 1000000u) + ".partial");
+        const std::string suffix = "." + std::to_string(random() % 1000000u) + ".partial";
+        const fs::path name = folder / ("." + cutName(stem, kMaxNameBytes - 1 - suffix.size()) + suffix);
         const int error = createNewFile(name.u8string());
         if (error == 0)
             return name.u8string();
@@ -93,15 +110,20 @@ StagedOutput::StagedOutput(const std::string& path) : target(path) {
 ScratchFile::ScratchFile(const std::string& forTarget) {
     std::error_code noTemp;
     const fs::path temporaryFolder = fs::temp_directory_path(noTemp);
-    scratch = createStagingFile(noTemp ? folderOf(fs::u8path(forTarget)) : temporaryFolder,
-                                "shaperhost-scratch", forTarget);
-    interruptSlot = registerPartialFile(scratch.c_str());
+    const std::string scratch = createStagingFile(noTemp ? folderOf(fs::u8path(forTarget)) : temporaryFolder,
+                                                  "shaperhost-scratch", forTarget);
+    stream = openScratchFile(scratch);
+    if (stream == nullptr) {
+        const int error = errno;
+        std::error_code ignored;
+        fs::remove(fs::u8path(scratch), ignored);
+        throw failure("cannot write '" + forTarget + "': no room for the output before normalising (" +
+                      reasonOf(error) + ")");
+    }
 }
 
 ScratchFile::~ScratchFile() {
-    std::error_code ignored;
-    fs::remove(fs::u8path(scratch), ignored);
-    withdrawPartialFile(interruptSlot);
+    std::fclose(stream);
 }
 
 StagedOutput::~StagedOutput() {

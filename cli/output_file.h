@@ -7,6 +7,7 @@
 // - an unfinished temporary file is removed on failure and on interruption (see file_system.h).
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,7 +44,9 @@ private:
 };
 
 // A file for intermediate data of the output `forTarget`: in the system's temporary folder (else beside
-// the target), removed when destroyed and on interruption, never committed.
+// the target), open for writing and reading back, never committed. Its name is removed as soon as it
+// is open (on Windows it is deleted when closed), so no scratch data outlives the program, however the
+// program ends.
 class ScratchFile {
 public:
     explicit ScratchFile(const std::string& forTarget);
@@ -51,11 +54,10 @@ public:
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    const std::string& path() const { return scratch; }
+    std::FILE* file() const { return stream; }
 
 private:
-    std::string scratch;
-    int interruptSlot = -1;
+    std::FILE* stream = nullptr;
 };
 
 // The outputs of one command, all staged before any is committed.
