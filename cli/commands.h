@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -42,6 +43,10 @@ struct TextOptions {
 // Number options: refuse what does not read as a number, NaN, infinities and values outside min..max,
 // with the option's name in the message (CLI11's own range check lets NaN through).
 CLI::Validator numberRange(double min, double max);
+// A whole number from min to max, read as every number option is (numberRange's message form).
+CLI::Validator wholeNumberRange(long long min, long long max);
+// One of the listed whole numbers.
+CLI::Validator wholeNumberChoice(const std::vector<long long>& choices);
 // File name options: refuse an empty name instead of taking it as "not given".
 CLI::Validator fileName();
 

@@ -171,7 +171,7 @@ void addTableCommand(CLI::App& app, Session& session) {
     command->add_flag("--json", options->json, "the table as one JSON document on standard output");
     command->add_option("--png", options->png, "PNG file for the transfer curve")->check(fileName());
     command->add_option("--plot-size", options->plotSize, "plot width and height in pixels")
-        ->check(CLI::Range(64, 4096))
+        ->check(wholeNumberRange(64, 4096))
         ->capture_default_str();
     command->callback([&session, options] { runTable(session, *options); });
 }

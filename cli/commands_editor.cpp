@@ -167,13 +167,13 @@ void addEditorCommand(CLI::App& app, Session& session) {
     options->text.addTo(*command, "curve points the host gives the editor");
     command->add_option("--size", options->size, "panel size WIDTHxHEIGHT in pixels")->capture_default_str();
     command->add_option("--zoom", options->zoom, "enlarge the PNG by this factor")
-        ->check(CLI::Range(1, 16))
+        ->check(wholeNumberRange(1, 16))
         ->capture_default_str();
     command->add_option("--png", options->png, "PNG file for the panel after the drags")->check(fileName());
     command->add_option("--drag", options->drags,
                         "X0,Y0:X1,Y1: press at X0,Y0, move to X1,Y1, release (pixels; repeatable)");
     command->add_option("--steps", options->steps, "mouse moves per drag")
-        ->check(CLI::Range(1, 1000))
+        ->check(wholeNumberRange(1, 1000))
         ->capture_default_str();
     command
         ->add_option("--render", options->render,
@@ -186,7 +186,7 @@ void addEditorCommand(CLI::App& app, Session& session) {
         ->check(numberRange(0.0, kMaxSeconds))
         ->capture_default_str();
     command->add_option("-b,--block-size", options->blockSize, "samples per processBlock call")
-        ->check(CLI::Range(1, 65536))
+        ->check(wholeNumberRange(1, 65536))
         ->capture_default_str();
     command->add_option("--format", options->format, "output samples: float, pcm16 or pcm24")
         ->capture_default_str();

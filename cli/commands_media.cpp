@@ -167,13 +167,13 @@ void printLevels(std::ostream& out, const char* label, const Levels& levels) {
 
 void checkRenderJob(const RenderJob& job) {
     if (job.blockSize < 1 || job.blockSize > 65536)
-        throw usageError("--block-size must be 1 to 65536");
+        throw badOptionValue("--block-size", std::to_string(job.blockSize), "a whole number from 1 to 65536");
     if (!std::isfinite(job.gain))
-        throw usageError("--gain must be a finite number");
+        throw badOptionValue("--gain", formatDouble(job.gain), "a finite number");
     if (!isOversampleFactor(job.oversample))
-        throw usageError("--oversample must be 1, 2, 4, 8 or 16");
+        throw badOptionValue("--oversample", std::to_string(job.oversample), "1, 2, 4, 8 or 16");
     if (!(job.stage.mix >= 0.0 && job.stage.mix <= 1.0))
-        throw usageError("--mix must lie between 0 (dry) and 1 (wet)");
+        throw badOptionValue("--mix", formatDouble(job.stage.mix), "a number from 0 to 1");
     checkOutputPath(job.output, job.format);
 }
 
@@ -328,7 +328,8 @@ struct RenderCommandOptions {
     std::string quality = "vhq";
     std::string gain = "1";
     std::string outputGain = "1";
-    std::string normalize; // peak in dBFS, empty for none
+    std::string normalize; // peak in dBFS
+    bool normalizeGiven = false;
     bool noDither = false;
     bool json = false;
 };
@@ -387,29 +388,32 @@ void printRenderSummary(const RenderJob& job, const RenderSummary& s) {
               << (s.dithered ? ", TPDF dither" : "") << ")\n";
 }
 
+// A gain written as a bare number below zero is a factor, as it always was (scripts rely on that), but
+// a reader used to other audio tools may have meant decibels: say once what it does.
+void noteNegativeFactor(const std::string& text, double factor, const char* option) {
+    Quantity q;
+    if (!readQuantity(text, &q) || q.decibels || !(factor < 0.0))
+        return;
+    const double db = 20.0 * std::log10(-factor);
+    std::cerr << "note: " << option << " " << text << " is a factor: it inverts the polarity and "
+              << (db >= 0.0 ? "raises" : "lowers") << " the level by " << formatFixed(std::fabs(db), 1)
+              << " dB; for decibels write " << text << "dB\n";
+}
+
 void runRender(Session& session, RenderCommandOptions& options) {
     RenderJob& job = options.job;
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
     job.quality = resamplerQualityNamed(options.quality);
-    const double gain = parseGain(options.gain, "--gain");
-    if (!(std::fabs(gain) <= kMaxGain))
-        throw usageError("--gain must lie within +-" + formatDouble(kMaxGain) + " (120 dB)");
-    job.gain = static_cast<float>(gain);
-    job.stage.gain = parseGain(options.outputGain, "--output-gain");
-    if (!(std::fabs(job.stage.gain) <= kMaxGain))
-        throw usageError("--output-gain must lie within +-" + formatDouble(kMaxGain) + " (120 dB)");
-    if (!options.normalize.empty()) {
+    job.gain = static_cast<float>(readGain(options.gain, "--gain"));
+    job.stage.gain = readGain(options.outputGain, "--output-gain");
+    noteNegativeFactor(options.gain, job.gain, "--gain");
+    noteNegativeFactor(options.outputGain, job.stage.gain, "--output-gain");
+    if (options.normalizeGiven) {
         if (options.outputGain != "1")
             throw usageError("--normalize and --output-gain both set the output level: give one");
-        const double peak =
-            parseGain(options.normalize.find_first_of("dD") == std::string::npos ? options.normalize + "dB"
-                                                                                 : options.normalize,
-                      "--normalize");
-        if (!(peak > 0.0) || peak > 1.0)
-            throw usageError("--normalize takes a peak level in dBFS at or below 0, e.g. -1");
         job.stage.normalize = true;
-        job.stage.normalizePeak = peak;
+        job.stage.normalizePeak = std::pow(10.0, readLevelDb(options.normalize, "--normalize") / 20.0);
     }
     job.dither = !options.noDither;
     for (const std::string& value : options.timed)
@@ -526,12 +530,13 @@ Json analyzeJson(const AnalyzeJob& job, const AnalyzeSummary& s) {
 
 void checkAnalyzeJob(const AnalyzeJob& job) {
     if (!(job.levelVolts > 0.0) || !(job.levelVolts <= kMaxLevelVolts))
-        throw usageError("--level must be a voltage above 0 and at most " + formatDouble(kMaxLevelVolts) +
-                         " V");
+        throw badOptionValue("--level", formatDouble(job.levelVolts),
+                             "a voltage above 0 and at most " + formatDouble(kMaxLevelVolts) + " V");
     if (!(job.frequency > 0.0) || !(job.frequency < job.sampleRate / 2.0))
-        throw usageError("--frequency must lie between 0 Hz and half the sample rate");
+        throw badOptionValue("--frequency", formatDouble(job.frequency),
+                             "a frequency above 0 Hz and below half the sample rate");
     if (!isOversampleFactor(job.oversample))
-        throw usageError("--oversample must be 1, 2, 4, 8 or 16");
+        throw badOptionValue("--oversample", std::to_string(job.oversample), "1, 2, 4, 8 or 16");
 }
 
 SpectrumPanel spectrumPanel(const AnalyzeJob& job, const AnalyzeSummary& summary) {
@@ -674,13 +679,14 @@ void addRenderCommand(CLI::App& app, Session& session) {
                         "output samples: float, pcm16 or pcm24 (default: 24-bit PCM for 16- or 24-bit input "
                         "and for FLAC, float otherwise)");
     command->add_option("-b,--block-size", job.blockSize, "samples per processBlock call")
-        ->check(CLI::Range(1, 65536))
+        ->check(wholeNumberRange(1, 65536))
         ->capture_default_str();
     command->add_option("-g,--gain", options->gain, "input gain, a factor or dB (e.g. 0.5 or -6dB)")
         ->capture_default_str();
     command->add_option("--output-gain", options->outputGain, "output gain, a factor or dB")
         ->capture_default_str();
-    command->add_option("--normalize", options->normalize, "scale the output to this peak in dBFS (e.g. -1)");
+    command->add_option("--normalize", options->normalize, "scale the output to this peak in dBFS (e.g. -1)")
+        ->each([options](const std::string&) { options->normalizeGiven = true; });
     command->add_option("--mix", job.stage.mix, "dry/wet: 0 the input only, 1 the module's output only")
         ->check(numberRange(0.0, 1.0))
         ->capture_default_str();
@@ -700,7 +706,7 @@ void addRenderCommand(CLI::App& app, Session& session) {
         ->check(numberRange(1.0, 20000.0))
         ->capture_default_str();
     command->add_option("--rate", job.sampleRate, "test signal sample rate in Hz")
-        ->check(CLI::Range(8000, 384000))
+        ->check(wholeNumberRange(8000, 384000))
         ->capture_default_str();
     addOversampleOptions(*command, job.oversample, options->quality);
     command->add_flag("--json", options->json, "one JSON document on standard output instead of the summary");
@@ -722,12 +728,12 @@ void addAnalyzeCommand(CLI::App& app, Session& session) {
         ->check(numberRange(0.0, 192000.0))
         ->capture_default_str();
     command->add_option("--rate", job.sampleRate, "sample rate in Hz")
-        ->check(CLI::Range(8000, 384000))
+        ->check(wholeNumberRange(8000, 384000))
         ->capture_default_str();
     command
         ->add_option("--harmonics", job.harmonics,
                      "harmonics to list, the fundamental included (0: all below half the sample rate)")
-        ->check(CLI::Range(0, 100000))
+        ->check(wholeNumberRange(0, 100000))
         ->capture_default_str();
     command->add_option("--png", job.png, "PNG file for the spectrum")->check(fileName());
     addOversampleOptions(*command, job.oversample, options->quality);
@@ -758,6 +764,7 @@ void addOversampleOptions(CLI::App& command, int& factor, std::string& quality) 
         .add_option(
             "--oversample", factor,
             "run the module at 1, 2, 4, 8 or 16 times the sample rate between linear-phase resamplers")
+        ->check(wholeNumberChoice({1, 2, 4, 8, 16}))
         ->capture_default_str();
     command.add_option("--quality", quality, "resampler quality when oversampling: hq or vhq")
         ->capture_default_str();

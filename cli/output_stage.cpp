@@ -15,36 +15,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-bool endsWithDecibels(std::string& text) {
-    for (const char* unit : {"dB", "db", "DB", "dBFS", "dbfs"}) {
-        const std::string u = unit;
-        if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0) {
-            text.resize(text.size() - u.size());
-            while (!text.empty() && text.back() == ' ')
-                text.pop_back();
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
-
-double parseGain(const std::string& text, const std::string& what) {
-    std::string number = text;
-    const bool decibels = endsWithDecibels(number);
-    if (!number.empty() && number.front() == '+')
-        number.erase(0, 1);
-    double value = 0.0;
-    if (!readNumber(number, &value) || !std::isfinite(value))
-        throw usageError(what + " must be a factor (e.g. 0.5) or a level in dB (e.g. -6dB), not '" + text +
-                         "'");
-    if (!decibels)
-        return value;
-    if (value > 200.0 || value < -400.0)
-        throw usageError(what + " of " + text + " is out of range (-400 dB to +200 dB)");
-    return std::pow(10.0, value / 20.0);
-}
 
 void countBeyondTable(const float* samples, std::size_t count, std::vector<int64_t>& counts) {
     for (std::size_t i = 0; i < count; ++i) {

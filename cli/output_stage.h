@@ -12,10 +12,6 @@
 
 namespace shaperhost {
 
-// A gain given as a factor ("0.5", "-1") or in decibels ("-6dB", "+3 dB"); a usage error otherwise.
-// `what` names the option in the message.
-double parseGain(const std::string& text, const std::string& what);
-
 struct OutputStage {
     double mix = 1.0;           // 0 dry only .. 1 wet only
     bool dcBlock = false;       // first-order high-pass at kDcBlockHz
