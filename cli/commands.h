@@ -10,6 +10,7 @@
 
 #include "cli/module_catalog.h"
 #include "cli/module_library.h"
+#include "cli/output_file.h"
 
 namespace shaperhost {
 
@@ -21,6 +22,8 @@ public:
 
     const ModuleLibrary& library();
     const ModuleCatalog& catalog();
+    // The module library and its description file, as files a command reads: no output may be one.
+    std::vector<ReadFile> moduleFiles() const;
 
 private:
     std::unique_ptr<ModuleLibrary> loadedLibrary;

@@ -103,6 +103,9 @@ std::string tableCsv(const std::vector<float>& table) {
 }
 
 void runTable(Session& session, const TableOptions& options) {
+    std::vector<ReadFile> reads = session.moduleFiles();
+    reads.push_back({options.text.file, "the text file"});
+    refuseSameFiles(reads, {options.csv == "-" ? std::string() : options.csv, options.png});
     const ModuleDescription& module = session.catalog().processingModule(options.module);
     const std::string text = moduleText(options.text.text, options.text.file, module.defaultText());
     // CSV goes to standard output when asked with "-", or when neither a picture nor JSON is asked for.

@@ -66,6 +66,11 @@ const ModuleDescription& editorModule(const ModuleCatalog& catalog, const std::s
 }
 
 void runEditor(Session& session, const EditorOptions& options) {
+    std::vector<ReadFile> reads = session.moduleFiles();
+    reads.push_back({options.text.file, "the text file"});
+    if (!options.render.empty())
+        reads.push_back({options.input, "the input file"});
+    refuseSameFiles(reads, {options.png, options.render});
     const ModuleCatalog& catalog = session.catalog();
     const ModuleDescription& module = editorModule(catalog, options.module);
     const ModuleDescription* processing = catalog.find(module.id, 0);
@@ -97,7 +102,6 @@ void runEditor(Session& session, const EditorOptions& options) {
         job.blockSize = options.blockSize;
         job.format = sampleFormatNamed(options.format);
         checkRenderJob(job);
-        refuseInputAsOutput(job.input, job.output);
     }
     // Every output is checked and staged before the work; all are committed together at the end.
     OutputSet outputs;

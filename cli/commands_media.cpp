@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 
 #include "cli/cli_error.h"
 #include "cli/file_system.h"
@@ -126,6 +127,9 @@ private:
     int shown = -1;
 };
 
+// Outputs of a batch committed together (each holds a slot for removal on interruption while staged).
+constexpr std::size_t kBatchGroup = 200;
+
 // Samples rendered past the analysed stretch.
 constexpr int kAnalysisMargin = 4096;
 
@@ -218,7 +222,7 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     for (const AutomationPoint& point : automation) {
         const int64_t sample = automationSample(point, summary.sampleRate, summary.frames);
         if (sample >= summary.frames) {
-            log << "note: the automation's text change at sample " << sample
+            log << "note: the automation's text change at " << automationTime(point)
                 << " lies after the end of the audio\n";
             continue;
         }
@@ -422,6 +426,15 @@ void runRender(Session& session, RenderCommandOptions& options) {
     for (const TimedText& timed : job.timed)
         printTextNotes(std::cerr, module.id, timed.text,
                        "the text at " + formatDouble(timed.seconds) + " s: ");
+    if (!job.automation.empty()) {
+        // Each distinct text once, at its first time.
+        std::set<std::string> noted;
+        for (const AutomationPoint& point : readAutomationFile(job.automation)) {
+            if (noted.insert(point.text).second)
+                printTextNotes(std::cerr, module.id, point.text,
+                               "the automation's text at " + automationTime(point) + ": ");
+        }
+    }
 
     // One input to -o, or each of several inputs to the folder under its own name.
     std::vector<RenderJob> jobs;
@@ -437,10 +450,6 @@ void runRender(Session& session, RenderCommandOptions& options) {
             throw usageError("give either --out or --out-dir, not both");
         if (options.inputs.empty())
             throw usageError("--out-dir needs inputs (-i FILE, repeatable)");
-        std::error_code error;
-        std::filesystem::create_directories(std::filesystem::u8path(options.outDir), error);
-        if (!std::filesystem::is_directory(std::filesystem::u8path(options.outDir), error))
-            throw failure("cannot create the output folder '" + options.outDir + "'");
         for (const std::string& input : options.inputs) {
             RenderJob each = job;
             each.input = input;
@@ -453,26 +462,97 @@ void runRender(Session& session, RenderCommandOptions& options) {
             jobs.push_back(each);
         }
     }
-    for (RenderJob& each : jobs) {
-        if (options.format.empty())
-            each.format = defaultOutputFormat(each.input, each.output, &each.formatReason);
-        else
-            each.format = sampleFormatNamed(options.format);
-        checkRenderJob(each);
-        refuseInputAsOutput(each.input, each.output);
-    }
-
+    // The outputs are committed together when all are rendered, in groups of kBatchGroup outputs for
+    // a longer batch (the staged files wait on disk meanwhile): a failure leaves the outputs of its
+    // group as they were, and says which outputs of earlier groups were already replaced.
     Json renders = Json::array();
-    for (const RenderJob& each : jobs) {
-        const RenderSummary s = runRenderJob(session, each, options.json ? std::cerr : std::cout);
-        if (options.json)
-            renders.push_back(renderJson(each, s));
-        else
-            printRenderSummary(each, s);
-        std::cout.flush();
-        if (total(s.clipped) > 0)
-            std::cerr << "warning: " << total(s.clipped) << " samples clipped in " << each.output
-                      << "; lower the level with --output-gain or --normalize\n";
+    std::vector<std::string> replaced;
+    try {
+        // Everything is checked before anything is written: the options of every job, that no output is a
+        // file the command reads (any job's input included, so one job's output never becomes a later
+        // job's input) or another output, and that every input opens as audio.
+        std::vector<ReadFile> reads = session.moduleFiles();
+        reads.push_back({options.text.file, "the text file"});
+        reads.push_back({job.automation, "the automation file"});
+        std::vector<std::string> outputPaths;
+        for (RenderJob& each : jobs) {
+            if (options.format.empty())
+                each.format = defaultOutputFormat(each.input, each.output, &each.formatReason);
+            else
+                each.format = sampleFormatNamed(options.format);
+            checkRenderJob(each);
+            reads.push_back({each.input, "the input file"});
+            outputPaths.push_back(each.output);
+        }
+        refuseSameFiles(reads, outputPaths);
+        if (jobs.size() > 1) {
+            std::error_code error;
+            for (const RenderJob& each : jobs) {
+                // A pipe or FIFO is read once, when its turn comes.
+                if (std::filesystem::is_regular_file(std::filesystem::u8path(each.input), error))
+                    AudioReader check(each.input);
+                else if (!std::filesystem::exists(std::filesystem::u8path(each.input), error))
+                    throw failure("input '" + each.input + "' does not exist");
+            }
+            std::filesystem::create_directories(std::filesystem::u8path(options.outDir), error);
+            if (!std::filesystem::is_directory(std::filesystem::u8path(options.outDir), error))
+                throw failure("cannot create the output folder '" + options.outDir + "'");
+        } else if (!options.outDir.empty()) {
+            std::error_code error;
+            std::filesystem::create_directories(std::filesystem::u8path(options.outDir), error);
+            if (!std::filesystem::is_directory(std::filesystem::u8path(options.outDir), error))
+                throw failure("cannot create the output folder '" + options.outDir + "'");
+        }
+        for (std::size_t first = 0; first < jobs.size(); first += kBatchGroup) {
+            const std::size_t end = std::min(jobs.size(), first + kBatchGroup);
+            OutputSet outputs;
+            std::vector<const StagedOutput*> staged;
+            for (std::size_t i = first; i < end; ++i)
+                staged.push_back(&outputs.add(jobs[i].output));
+            std::vector<RenderSummary> group;
+            for (std::size_t i = first; i < end; ++i)
+                group.push_back(
+                    runRenderJob(session, jobs[i], *staged[i - first], options.json ? std::cerr : std::cout));
+            try {
+                outputs.commitAll();
+            } catch (...) {
+                for (const std::string& done : outputs.committed())
+                    replaced.push_back(done);
+                throw;
+            }
+            for (std::size_t i = first; i < end; ++i) {
+                const RenderJob& each = jobs[i];
+                const RenderSummary& s = group[i - first];
+                replaced.push_back(each.output);
+                if (options.json)
+                    renders.push_back(renderJson(each, s));
+                else
+                    printRenderSummary(each, s);
+                std::cout.flush();
+                if (total(s.clipped) > 0)
+                    std::cerr << "warning: " << total(s.clipped) << " samples clipped in " << each.output
+                              << "; lower the level with --output-gain or --normalize\n";
+            }
+        }
+    } catch (const CliError& e) {
+        if (options.outDir.empty())
+            throw;
+        // A script learns which files changed although the batch failed.
+        if (!replaced.empty() && !options.json) {
+            std::cerr << "note: the batch failed after these outputs were written:";
+            for (const std::string& done : replaced)
+                std::cerr << " " << done;
+            std::cerr << "\n";
+        }
+        if (options.json) {
+            Json doc;
+            doc["command"] = "render";
+            doc["renders"] = renders;
+            doc["replaced_outputs"] = replaced;
+            doc["error"] = e.what();
+            printJson(doc);
+        }
+        throw;
     }
     if (options.json) {
         if (options.outDir.empty()) {
@@ -481,6 +561,8 @@ void runRender(Session& session, RenderCommandOptions& options) {
             Json doc;
             doc["command"] = "render";
             doc["renders"] = renders;
+            doc["replaced_outputs"] = replaced;
+            doc["error"] = nullptr;
             printJson(doc);
         }
     }
@@ -605,6 +687,9 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
     job.quality = resamplerQualityNamed(options.quality);
     checkAnalyzeJob(job);
+    std::vector<ReadFile> reads = session.moduleFiles();
+    reads.push_back({options.text.file, "the text file"});
+    refuseSameFiles(reads, {job.png});
     printTextNotes(std::cerr, module.id, job.text);
     std::unique_ptr<StagedOutput> png;
     if (!job.png.empty())

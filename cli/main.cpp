@@ -19,6 +19,13 @@ const ModuleLibrary& Session::library() {
     return *loadedLibrary;
 }
 
+std::vector<ReadFile> Session::moduleFiles() const {
+    const std::string library = libraryPath.empty() ? ModuleLibrary::besideProgram() : libraryPath;
+    return {{library, "the module library"},
+            {descriptionPath.empty() ? catalogPathBeside(library) : descriptionPath,
+             "the module description file"}};
+}
+
 const ModuleCatalog& Session::catalog() {
     // The library first: a library that will not load is the problem to report, not its description.
     library();

@@ -190,16 +190,22 @@ void StagedOutput::commit() {
 }
 
 StagedOutput& OutputSet::add(const std::string& path) {
-    auto output = std::make_unique<StagedOutput>(path);
-    std::error_code error;
-    const fs::path mine = fs::weakly_canonical(fs::u8path(path), error);
-    for (const auto& earlier : outputs) {
-        std::error_code other;
-        if (!error && fs::weakly_canonical(fs::u8path(earlier->targetPath()), other) == mine && !other)
-            throw usageError("'" + path + "' is given for two outputs");
-    }
-    outputs.push_back(std::move(output));
+    std::vector<std::string> paths;
+    for (const auto& earlier : outputs)
+        paths.push_back(earlier->targetPath());
+    paths.push_back(path);
+    refuseSameFiles(reads, paths);
+    outputs.push_back(std::make_unique<StagedOutput>(path));
     return *outputs.back();
+}
+
+std::vector<std::string> OutputSet::committed() const {
+    std::vector<std::string> done;
+    for (const auto& output : outputs) {
+        if (output->isCommitted())
+            done.push_back(output->targetPath());
+    }
+    return done;
 }
 
 void OutputSet::commitAll() {
@@ -211,12 +217,50 @@ void OutputSet::commitAll() {
         output->commit();
 }
 
-void refuseInputAsOutput(const std::string& input, const std::string& output) {
-    if (input.empty() || output.empty())
-        return;
+namespace {
+
+// Where a path leads: its symbolic links followed, then made absolute and normal.
+fs::path whereItLeads(const std::string& path) {
+    fs::path resolved;
+    try {
+        resolved = followLinks(path);
+    } catch (const CliError&) {
+        resolved = fs::u8path(path); // a loop: the output's own check reports it
+    }
     std::error_code error;
-    if (fs::equivalent(fs::u8path(input), fs::u8path(output), error) && !error)
-        throw failure("cannot write '" + output + "': it is the input file '" + input + "'");
+    const fs::path canonical = fs::weakly_canonical(resolved, error);
+    return error ? resolved.lexically_normal() : canonical;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (fs::equivalent(fs::u8path(a), fs::u8path(b), error) && !error)
+        return true;
+    return whereItLeads(a) == whereItLeads(b);
+}
+
+} // namespace
+
+void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::string>& outputs) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i].empty())
+            continue;
+        for (const ReadFile& read : reads) {
+            if (!read.path.empty() && sameFile(read.path, outputs[i]))
+                throw usageError("cannot write '" + outputs[i] + "': it is " + read.role + " '" + read.path +
+                                 "', which this command reads");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (!outputs[j].empty() && sameFile(outputs[j], outputs[i]))
+                throw usageError(
+                    "'" + outputs[i] + "' is given for two outputs" +
+                    (outputs[j] == outputs[i] ? std::string() : " (also as '" + outputs[j] + "')"));
+        }
+    }
+}
+
+void refuseInputAsOutput(const std::string& input, const std::string& output) {
+    refuseSameFiles({{input, "the input file"}}, {output});
 }
 
 void writeTextFile(const StagedOutput& output, const std::string& contents) {
