@@ -683,13 +683,13 @@ namespace {
 
 void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
     AnalyzeJob& job = options.job;
+    std::vector<ReadFile> reads = session.moduleFiles();
+    reads.push_back({options.text.file, "the text file"});
+    refuseSameFiles(reads, {job.png});
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
     job.quality = resamplerQualityNamed(options.quality);
     checkAnalyzeJob(job);
-    std::vector<ReadFile> reads = session.moduleFiles();
-    reads.push_back({options.text.file, "the text file"});
-    refuseSameFiles(reads, {job.png});
     printTextNotes(std::cerr, module.id, job.text);
     std::unique_ptr<StagedOutput> png;
     if (!job.png.empty())
