@@ -237,6 +237,18 @@ SampleFormat defaultOutputFormat(const std::string& inputPath, const std::string
     return SampleFormat::Float;
 }
 
+namespace {
+
+// A failed write of audio data, with the system's reason when there is one: a full disk, or a file
+// larger than the process may write (ulimit -f; SIGXFSZ is ignored so that such a write fails here).
+CliError writeFailure(const std::string& target, int error) {
+    return failure("cannot write '" + target + "': writing the audio data failed (" +
+                   (error != 0 ? std::generic_category().message(error) : std::string("is the disk full?")) +
+                   ")");
+}
+
+} // namespace
+
 AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format)
     : target(output.targetPath()) {
     checkOutputPath(target, format);
@@ -271,8 +283,9 @@ AudioWriter::~AudioWriter() {
 
 void AudioWriter::write(const float* samples, int64_t frames) {
     if (bits == 0) {
+        errno = 0;
         if (sf_writef_float(static_cast<SNDFILE*>(file), samples, frames) != frames)
-            throw failure("cannot write '" + target + "': writing the audio data failed (is the disk full?)");
+            throw writeFailure(target, errno);
         return;
     }
     // Rounded here: libsndfile's clipping conversion rounds toward minus infinity, half a step low on
@@ -292,8 +305,9 @@ void AudioWriter::write(const float* samples, int64_t frames) {
         }
         integers[i] = static_cast<int>(static_cast<int64_t>(step) * unit);
     }
+    errno = 0;
     if (sf_writef_int(static_cast<SNDFILE*>(file), integers.data(), frames) != frames)
-        throw failure("cannot write '" + target + "': writing the audio data failed (is the disk full?)");
+        throw writeFailure(target, errno);
 }
 
 void AudioWriter::close() {

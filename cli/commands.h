@@ -4,11 +4,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/module_catalog.h"
 #include "cli/module_library.h"
+#include "cli/output_file.h"
 
 namespace shaperhost {
 
@@ -20,6 +22,8 @@ public:
 
     const ModuleLibrary& library();
     const ModuleCatalog& catalog();
+    // The module library and its description file, as files a command reads: no output may be one.
+    std::vector<ReadFile> moduleFiles() const;
 
 private:
     std::unique_ptr<ModuleLibrary> loadedLibrary;
@@ -41,6 +45,10 @@ struct TextOptions {
 // Number options: refuse what does not read as a number, NaN, infinities and values outside min..max,
 // with the option's name in the message (CLI11's own range check lets NaN through).
 CLI::Validator numberRange(double min, double max);
+// A whole number from min to max, read as every number option is (numberRange's message form).
+CLI::Validator wholeNumberRange(long long min, long long max);
+// One of the listed whole numbers.
+CLI::Validator wholeNumberChoice(const std::vector<long long>& choices);
 // File name options: refuse an empty name instead of taking it as "not given".
 CLI::Validator fileName();
 

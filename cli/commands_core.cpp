@@ -103,6 +103,9 @@ std::string tableCsv(const std::vector<float>& table) {
 }
 
 void runTable(Session& session, const TableOptions& options) {
+    std::vector<ReadFile> reads = session.moduleFiles();
+    reads.push_back({options.text.file, "the text file"});
+    refuseSameFiles(reads, {options.csv == "-" ? std::string() : options.csv, options.png});
     const ModuleDescription& module = session.catalog().processingModule(options.module);
     const std::string text = moduleText(options.text.text, options.text.file, module.defaultText());
     // CSV goes to standard output when asked with "-", or when neither a picture nor JSON is asked for.
@@ -171,7 +174,7 @@ void addTableCommand(CLI::App& app, Session& session) {
     command->add_flag("--json", options->json, "the table as one JSON document on standard output");
     command->add_option("--png", options->png, "PNG file for the transfer curve")->check(fileName());
     command->add_option("--plot-size", options->plotSize, "plot width and height in pixels")
-        ->check(CLI::Range(64, 4096))
+        ->check(wholeNumberRange(64, 4096))
         ->capture_default_str();
     command->callback([&session, options] { runTable(session, *options); });
 }

@@ -52,8 +52,8 @@ void runDemo(Session& session, const DemoOptions& options) {
     };
 
     // Every file is staged first and all are committed at the end, so a failure leaves the folder's
-    // earlier files as they were.
-    OutputSet outputs;
+    // earlier files as they were. None may be the library or its description.
+    OutputSet outputs(session.moduleFiles());
     const std::string signalPath = base + "test-signal.wav";
     const StagedOutput& signalFile = outputs.add(signalPath);
     struct PieceFiles {

@@ -74,18 +74,8 @@ std::string dbText(double value) {
 
 void runDiff(const DiffOptions& options) {
     double tolerance = -std::numeric_limits<double>::infinity();
-    if (!options.tolerance.empty()) {
-        std::string text = options.tolerance;
-        for (const char* unit : {"dBFS", "dbfs", "dB", "db"}) {
-            const std::string u = unit;
-            if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0) {
-                text.resize(text.size() - u.size());
-                break;
-            }
-        }
-        if (!readNumber(text, &tolerance) || !std::isfinite(tolerance) || tolerance > 0.0)
-            throw usageError("--tolerance must be a level in dBFS at or below 0, e.g. -96 or -96dB");
-    }
+    if (!options.tolerance.empty())
+        tolerance = readLevelDb(options.tolerance, "--tolerance");
     const AudioBuffer a = readAudioFile(options.a);
     const AudioBuffer b = readAudioFile(options.b);
     const DiffResult r = compare(a, b);

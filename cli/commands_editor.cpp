@@ -66,6 +66,11 @@ const ModuleDescription& editorModule(const ModuleCatalog& catalog, const std::s
 }
 
 void runEditor(Session& session, const EditorOptions& options) {
+    std::vector<ReadFile> reads = session.moduleFiles();
+    reads.push_back({options.text.file, "the text file"});
+    if (!options.render.empty())
+        reads.push_back({options.input, "the input file"});
+    refuseSameFiles(reads, {options.png, options.render});
     const ModuleCatalog& catalog = session.catalog();
     const ModuleDescription& module = editorModule(catalog, options.module);
     const ModuleDescription* processing = catalog.find(module.id, 0);
@@ -97,7 +102,6 @@ void runEditor(Session& session, const EditorOptions& options) {
         job.blockSize = options.blockSize;
         job.format = sampleFormatNamed(options.format);
         checkRenderJob(job);
-        refuseInputAsOutput(job.input, job.output);
     }
     // Every output is checked and staged before the work; all are committed together at the end.
     OutputSet outputs;
@@ -167,13 +171,13 @@ void addEditorCommand(CLI::App& app, Session& session) {
     options->text.addTo(*command, "curve points the host gives the editor");
     command->add_option("--size", options->size, "panel size WIDTHxHEIGHT in pixels")->capture_default_str();
     command->add_option("--zoom", options->zoom, "enlarge the PNG by this factor")
-        ->check(CLI::Range(1, 16))
+        ->check(wholeNumberRange(1, 16))
         ->capture_default_str();
     command->add_option("--png", options->png, "PNG file for the panel after the drags")->check(fileName());
     command->add_option("--drag", options->drags,
                         "X0,Y0:X1,Y1: press at X0,Y0, move to X1,Y1, release (pixels; repeatable)");
     command->add_option("--steps", options->steps, "mouse moves per drag")
-        ->check(CLI::Range(1, 1000))
+        ->check(wholeNumberRange(1, 1000))
         ->capture_default_str();
     command
         ->add_option("--render", options->render,
@@ -186,7 +190,7 @@ void addEditorCommand(CLI::App& app, Session& session) {
         ->check(numberRange(0.0, kMaxSeconds))
         ->capture_default_str();
     command->add_option("-b,--block-size", options->blockSize, "samples per processBlock call")
-        ->check(CLI::Range(1, 65536))
+        ->check(wholeNumberRange(1, 65536))
         ->capture_default_str();
     command->add_option("--format", options->format, "output samples: float, pcm16 or pcm24")
         ->capture_default_str();

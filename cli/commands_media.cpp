@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 
 #include "cli/cli_error.h"
 #include "cli/file_system.h"
@@ -31,14 +32,7 @@ public:
         if (!stage.normalize)
             return;
         scratch = std::make_unique<ScratchFile>(target);
-        scratchFile = openStagingFile(scratch->path(), true);
-        if (scratchFile == nullptr)
-            throw failure("cannot write '" + target + "': no room for the output before normalising (" +
-                          std::generic_category().message(errno) + ")");
-    }
-    ~OutputSink() {
-        if (scratchFile != nullptr)
-            std::fclose(scratchFile);
+        scratchFile = scratch->file();
     }
     OutputSink(const OutputSink&) = delete;
     OutputSink& operator=(const OutputSink&) = delete;
@@ -133,6 +127,9 @@ private:
     int shown = -1;
 };
 
+// Outputs of a batch committed together (each holds a slot for removal on interruption while staged).
+constexpr std::size_t kBatchGroup = 200;
+
 // Samples rendered past the analysed stretch.
 constexpr int kAnalysisMargin = 4096;
 
@@ -174,13 +171,13 @@ void printLevels(std::ostream& out, const char* label, const Levels& levels) {
 
 void checkRenderJob(const RenderJob& job) {
     if (job.blockSize < 1 || job.blockSize > 65536)
-        throw usageError("--block-size must be 1 to 65536");
+        throw badOptionValue("--block-size", std::to_string(job.blockSize), "a whole number from 1 to 65536");
     if (!std::isfinite(job.gain))
-        throw usageError("--gain must be a finite number");
+        throw badOptionValue("--gain", formatDouble(job.gain), "a finite number");
     if (!isOversampleFactor(job.oversample))
-        throw usageError("--oversample must be 1, 2, 4, 8 or 16");
+        throw badOptionValue("--oversample", std::to_string(job.oversample), "1, 2, 4, 8 or 16");
     if (!(job.stage.mix >= 0.0 && job.stage.mix <= 1.0))
-        throw usageError("--mix must lie between 0 (dry) and 1 (wet)");
+        throw badOptionValue("--mix", formatDouble(job.stage.mix), "a number from 0 to 1");
     checkOutputPath(job.output, job.format);
 }
 
@@ -225,7 +222,7 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     for (const AutomationPoint& point : automation) {
         const int64_t sample = automationSample(point, summary.sampleRate, summary.frames);
         if (sample >= summary.frames) {
-            log << "note: the automation's text change at sample " << sample
+            log << "note: the automation's text change at " << automationTime(point)
                 << " lies after the end of the audio\n";
             continue;
         }
@@ -335,7 +332,8 @@ struct RenderCommandOptions {
     std::string quality = "vhq";
     std::string gain = "1";
     std::string outputGain = "1";
-    std::string normalize; // peak in dBFS, empty for none
+    std::string normalize; // peak in dBFS
+    bool normalizeGiven = false;
     bool noDither = false;
     bool json = false;
 };
@@ -394,29 +392,32 @@ void printRenderSummary(const RenderJob& job, const RenderSummary& s) {
               << (s.dithered ? ", TPDF dither" : "") << ")\n";
 }
 
+// A gain written as a bare number below zero is a factor, as it always was (scripts rely on that), but
+// a reader used to other audio tools may have meant decibels: say once what it does.
+void noteNegativeFactor(const std::string& text, double factor, const char* option) {
+    Quantity q;
+    if (!readQuantity(text, &q) || q.decibels || !(factor < 0.0))
+        return;
+    const double db = 20.0 * std::log10(-factor);
+    std::cerr << "note: " << option << " " << text << " is a factor: it inverts the polarity and "
+              << (db >= 0.0 ? "raises" : "lowers") << " the level by " << formatFixed(std::fabs(db), 1)
+              << " dB; for decibels write " << text << "dB\n";
+}
+
 void runRender(Session& session, RenderCommandOptions& options) {
     RenderJob& job = options.job;
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
     job.quality = resamplerQualityNamed(options.quality);
-    const double gain = parseGain(options.gain, "--gain");
-    if (!(std::fabs(gain) <= kMaxGain))
-        throw usageError("--gain must lie within +-" + formatDouble(kMaxGain) + " (120 dB)");
-    job.gain = static_cast<float>(gain);
-    job.stage.gain = parseGain(options.outputGain, "--output-gain");
-    if (!(std::fabs(job.stage.gain) <= kMaxGain))
-        throw usageError("--output-gain must lie within +-" + formatDouble(kMaxGain) + " (120 dB)");
-    if (!options.normalize.empty()) {
+    job.gain = static_cast<float>(readGain(options.gain, "--gain"));
+    job.stage.gain = readGain(options.outputGain, "--output-gain");
+    noteNegativeFactor(options.gain, job.gain, "--gain");
+    noteNegativeFactor(options.outputGain, job.stage.gain, "--output-gain");
+    if (options.normalizeGiven) {
         if (options.outputGain != "1")
             throw usageError("--normalize and --output-gain both set the output level: give one");
-        const double peak =
-            parseGain(options.normalize.find_first_of("dD") == std::string::npos ? options.normalize + "dB"
-                                                                                 : options.normalize,
-                      "--normalize");
-        if (!(peak > 0.0) || peak > 1.0)
-            throw usageError("--normalize takes a peak level in dBFS at or below 0, e.g. -1");
         job.stage.normalize = true;
-        job.stage.normalizePeak = peak;
+        job.stage.normalizePeak = std::pow(10.0, readLevelDb(options.normalize, "--normalize") / 20.0);
     }
     job.dither = !options.noDither;
     for (const std::string& value : options.timed)
@@ -425,6 +426,15 @@ void runRender(Session& session, RenderCommandOptions& options) {
     for (const TimedText& timed : job.timed)
         printTextNotes(std::cerr, module.id, timed.text,
                        "the text at " + formatDouble(timed.seconds) + " s: ");
+    if (!job.automation.empty()) {
+        // Each distinct text once, at its first time.
+        std::set<std::string> noted;
+        for (const AutomationPoint& point : readAutomationFile(job.automation)) {
+            if (noted.insert(point.text).second)
+                printTextNotes(std::cerr, module.id, point.text,
+                               "the automation's text at " + automationTime(point) + ": ");
+        }
+    }
 
     // One input to -o, or each of several inputs to the folder under its own name.
     std::vector<RenderJob> jobs;
@@ -440,10 +450,6 @@ void runRender(Session& session, RenderCommandOptions& options) {
             throw usageError("give either --out or --out-dir, not both");
         if (options.inputs.empty())
             throw usageError("--out-dir needs inputs (-i FILE, repeatable)");
-        std::error_code error;
-        std::filesystem::create_directories(std::filesystem::u8path(options.outDir), error);
-        if (!std::filesystem::is_directory(std::filesystem::u8path(options.outDir), error))
-            throw failure("cannot create the output folder '" + options.outDir + "'");
         for (const std::string& input : options.inputs) {
             RenderJob each = job;
             each.input = input;
@@ -456,26 +462,97 @@ void runRender(Session& session, RenderCommandOptions& options) {
             jobs.push_back(each);
         }
     }
-    for (RenderJob& each : jobs) {
-        if (options.format.empty())
-            each.format = defaultOutputFormat(each.input, each.output, &each.formatReason);
-        else
-            each.format = sampleFormatNamed(options.format);
-        checkRenderJob(each);
-        refuseInputAsOutput(each.input, each.output);
-    }
-
+    // The outputs are committed together when all are rendered, in groups of kBatchGroup outputs for
+    // a longer batch (the staged files wait on disk meanwhile): a failure leaves the outputs of its
+    // group as they were, and says which outputs of earlier groups were already replaced.
     Json renders = Json::array();
-    for (const RenderJob& each : jobs) {
-        const RenderSummary s = runRenderJob(session, each, options.json ? std::cerr : std::cout);
-        if (options.json)
-            renders.push_back(renderJson(each, s));
-        else
-            printRenderSummary(each, s);
-        std::cout.flush();
-        if (total(s.clipped) > 0)
-            std::cerr << "warning: " << total(s.clipped) << " samples clipped in " << each.output
-                      << "; lower the level with --output-gain or --normalize\n";
+    std::vector<std::string> replaced;
+    try {
+        // Everything is checked before anything is written: the options of every job, that no output is a
+        // file the command reads (any job's input included, so one job's output never becomes a later
+        // job's input) or another output, and that every input opens as audio.
+        std::vector<ReadFile> reads = session.moduleFiles();
+        reads.push_back({options.text.file, "the text file"});
+        reads.push_back({job.automation, "the automation file"});
+        std::vector<std::string> outputPaths;
+        for (RenderJob& each : jobs) {
+            if (options.format.empty())
+                each.format = defaultOutputFormat(each.input, each.output, &each.formatReason);
+            else
+                each.format = sampleFormatNamed(options.format);
+            checkRenderJob(each);
+            reads.push_back({each.input, "the input file"});
+            outputPaths.push_back(each.output);
+        }
+        refuseSameFiles(reads, outputPaths);
+        if (jobs.size() > 1) {
+            std::error_code error;
+            for (const RenderJob& each : jobs) {
+                // A pipe or FIFO is read once, when its turn comes.
+                if (std::filesystem::is_regular_file(std::filesystem::u8path(each.input), error))
+                    AudioReader check(each.input);
+                else if (!std::filesystem::exists(std::filesystem::u8path(each.input), error))
+                    throw failure("input '" + each.input + "' does not exist");
+            }
+            std::filesystem::create_directories(std::filesystem::u8path(options.outDir), error);
+            if (!std::filesystem::is_directory(std::filesystem::u8path(options.outDir), error))
+                throw failure("cannot create the output folder '" + options.outDir + "'");
+        } else if (!options.outDir.empty()) {
+            std::error_code error;
+            std::filesystem::create_directories(std::filesystem::u8path(options.outDir), error);
+            if (!std::filesystem::is_directory(std::filesystem::u8path(options.outDir), error))
+                throw failure("cannot create the output folder '" + options.outDir + "'");
+        }
+        for (std::size_t first = 0; first < jobs.size(); first += kBatchGroup) {
+            const std::size_t end = std::min(jobs.size(), first + kBatchGroup);
+            OutputSet outputs;
+            std::vector<const StagedOutput*> staged;
+            for (std::size_t i = first; i < end; ++i)
+                staged.push_back(&outputs.add(jobs[i].output));
+            std::vector<RenderSummary> group;
+            for (std::size_t i = first; i < end; ++i)
+                group.push_back(
+                    runRenderJob(session, jobs[i], *staged[i - first], options.json ? std::cerr : std::cout));
+            try {
+                outputs.commitAll();
+            } catch (...) {
+                for (const std::string& done : outputs.committed())
+                    replaced.push_back(done);
+                throw;
+            }
+            for (std::size_t i = first; i < end; ++i) {
+                const RenderJob& each = jobs[i];
+                const RenderSummary& s = group[i - first];
+                replaced.push_back(each.output);
+                if (options.json)
+                    renders.push_back(renderJson(each, s));
+                else
+                    printRenderSummary(each, s);
+                std::cout.flush();
+                if (total(s.clipped) > 0)
+                    std::cerr << "warning: " << total(s.clipped) << " samples clipped in " << each.output
+                              << "; lower the level with --output-gain or --normalize\n";
+            }
+        }
+    } catch (const CliError& e) {
+        if (options.outDir.empty())
+            throw;
+        // A script learns which files changed although the batch failed.
+        if (!replaced.empty() && !options.json) {
+            std::cerr << "note: the batch failed after these outputs were written:";
+            for (const std::string& done : replaced)
+                std::cerr << " " << done;
+            std::cerr << "\n";
+        }
+        if (options.json) {
+            Json doc;
+            doc["command"] = "render";
+            doc["renders"] = renders;
+            doc["replaced_outputs"] = replaced;
+            doc["error"] = e.what();
+            printJson(doc);
+        }
+        throw;
     }
     if (options.json) {
         if (options.outDir.empty()) {
@@ -484,6 +561,8 @@ void runRender(Session& session, RenderCommandOptions& options) {
             Json doc;
             doc["command"] = "render";
             doc["renders"] = renders;
+            doc["replaced_outputs"] = replaced;
+            doc["error"] = nullptr;
             printJson(doc);
         }
     }
@@ -533,12 +612,13 @@ Json analyzeJson(const AnalyzeJob& job, const AnalyzeSummary& s) {
 
 void checkAnalyzeJob(const AnalyzeJob& job) {
     if (!(job.levelVolts > 0.0) || !(job.levelVolts <= kMaxLevelVolts))
-        throw usageError("--level must be a voltage above 0 and at most " + formatDouble(kMaxLevelVolts) +
-                         " V");
+        throw badOptionValue("--level", formatDouble(job.levelVolts),
+                             "a voltage above 0 and at most " + formatDouble(kMaxLevelVolts) + " V");
     if (!(job.frequency > 0.0) || !(job.frequency < job.sampleRate / 2.0))
-        throw usageError("--frequency must lie between 0 Hz and half the sample rate");
+        throw badOptionValue("--frequency", formatDouble(job.frequency),
+                             "a frequency above 0 Hz and below half the sample rate");
     if (!isOversampleFactor(job.oversample))
-        throw usageError("--oversample must be 1, 2, 4, 8 or 16");
+        throw badOptionValue("--oversample", std::to_string(job.oversample), "1, 2, 4, 8 or 16");
 }
 
 SpectrumPanel spectrumPanel(const AnalyzeJob& job, const AnalyzeSummary& summary) {
@@ -603,6 +683,9 @@ namespace {
 
 void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
     AnalyzeJob& job = options.job;
+    std::vector<ReadFile> reads = session.moduleFiles();
+    reads.push_back({options.text.file, "the text file"});
+    refuseSameFiles(reads, {job.png});
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
     job.quality = resamplerQualityNamed(options.quality);
@@ -681,13 +764,14 @@ void addRenderCommand(CLI::App& app, Session& session) {
                         "output samples: float, pcm16 or pcm24 (default: 24-bit PCM for 16- or 24-bit input "
                         "and for FLAC, float otherwise)");
     command->add_option("-b,--block-size", job.blockSize, "samples per processBlock call")
-        ->check(CLI::Range(1, 65536))
+        ->check(wholeNumberRange(1, 65536))
         ->capture_default_str();
     command->add_option("-g,--gain", options->gain, "input gain, a factor or dB (e.g. 0.5 or -6dB)")
         ->capture_default_str();
     command->add_option("--output-gain", options->outputGain, "output gain, a factor or dB")
         ->capture_default_str();
-    command->add_option("--normalize", options->normalize, "scale the output to this peak in dBFS (e.g. -1)");
+    command->add_option("--normalize", options->normalize, "scale the output to this peak in dBFS (e.g. -1)")
+        ->each([options](const std::string&) { options->normalizeGiven = true; });
     command->add_option("--mix", job.stage.mix, "dry/wet: 0 the input only, 1 the module's output only")
         ->check(numberRange(0.0, 1.0))
         ->capture_default_str();
@@ -707,7 +791,7 @@ void addRenderCommand(CLI::App& app, Session& session) {
         ->check(numberRange(1.0, 20000.0))
         ->capture_default_str();
     command->add_option("--rate", job.sampleRate, "test signal sample rate in Hz")
-        ->check(CLI::Range(8000, 384000))
+        ->check(wholeNumberRange(8000, 384000))
         ->capture_default_str();
     addOversampleOptions(*command, job.oversample, options->quality);
     command->add_flag("--json", options->json, "one JSON document on standard output instead of the summary");
@@ -729,12 +813,12 @@ void addAnalyzeCommand(CLI::App& app, Session& session) {
         ->check(numberRange(0.0, 192000.0))
         ->capture_default_str();
     command->add_option("--rate", job.sampleRate, "sample rate in Hz")
-        ->check(CLI::Range(8000, 384000))
+        ->check(wholeNumberRange(8000, 384000))
         ->capture_default_str();
     command
         ->add_option("--harmonics", job.harmonics,
                      "harmonics to list, the fundamental included (0: all below half the sample rate)")
-        ->check(CLI::Range(0, 100000))
+        ->check(wholeNumberRange(0, 100000))
         ->capture_default_str();
     command->add_option("--png", job.png, "PNG file for the spectrum")->check(fileName());
     addOversampleOptions(*command, job.oversample, options->quality);
@@ -765,6 +849,7 @@ void addOversampleOptions(CLI::App& command, int& factor, std::string& quality) 
         .add_option(
             "--oversample", factor,
             "run the module at 1, 2, 4, 8 or 16 times the sample rate between linear-phase resamplers")
+        ->check(wholeNumberChoice({1, 2, 4, 8, 16}))
         ->capture_default_str();
     command.add_option("--quality", quality, "resampler quality when oversampling: hq or vhq")
         ->capture_default_str();

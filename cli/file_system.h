@@ -18,6 +18,11 @@ int createNewFile(const std::string& path);
 // failure.
 std::FILE* openStagingFile(const std::string& path, bool readBack = false);
 
+// Opens the scratch file at path (created by createNewFile) for writing and reading back, and has the
+// system remove it when it is closed or the program ends in any way, even by SIGKILL: on POSIX systems
+// the name is removed at once. Returns nullptr with errno set on failure.
+std::FILE* openScratchFile(const std::string& path);
+
 // Installs the handlers that remove every registered unfinished file when the program is interrupted,
 // then end the program as the interruption would have. Called once at start-up.
 void installInterruptCleanup();

@@ -33,7 +33,9 @@ int createNewFile(const std::string& path) {
     return 0;
 }
 
-std::FILE* openStagingFile(const std::string& path, bool readBack) {
+namespace {
+
+std::FILE* openFile(const std::string& path, bool readBack, DWORD flags) {
     const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
     if (length <= 0) {
         errno = EINVAL;
@@ -43,7 +45,7 @@ std::FILE* openStagingFile(const std::string& path, bool readBack) {
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, &wide[0], length);
     const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      CREATE_ALWAYS, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         switch (GetLastError()) {
         case ERROR_FILE_NOT_FOUND:
@@ -73,6 +75,17 @@ std::FILE* openStagingFile(const std::string& path, bool readBack) {
     if (file == nullptr)
         _close(descriptor); // closes the handle too
     return file;
+}
+
+} // namespace
+
+std::FILE* openStagingFile(const std::string& path, bool readBack) {
+    return openFile(path, readBack, FILE_ATTRIBUTE_NORMAL);
+}
+
+// The system removes the file when its last handle closes, also when the program is killed.
+std::FILE* openScratchFile(const std::string& path) {
+    return openFile(path, true, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE);
 }
 
 void installInterruptCleanup() {

@@ -65,7 +65,9 @@ Json tableJson(const std::string& moduleId, const std::string& text, const std::
 }
 
 void printJson(const Json& document) {
-    std::cout << document.dump(2) << "\n";
+    // File names and texts are byte strings that need not be UTF-8: bytes that are not valid UTF-8
+    // become U+FFFD, so every document is valid JSON.
+    std::cout << document.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
 }
 
 } // namespace shaperhost

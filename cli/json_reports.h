@@ -26,7 +26,8 @@ Json moduleJson(const ModuleDescription& module, bool created, int32_t result);
 // The table entries of a module: index, input volts, output volts, table value.
 Json tableJson(const std::string& moduleId, const std::string& text, const std::vector<float>& table);
 
-// Writes the document to standard output, indented, with a final line end.
+// Writes the document to standard output, indented, with a final line end; bytes of its texts that
+// are not valid UTF-8 are written as U+FFFD.
 void printJson(const Json& document);
 
 } // namespace shaperhost

@@ -20,6 +20,13 @@ const ModuleLibrary& Session::library() {
     return *loadedLibrary;
 }
 
+std::vector<ReadFile> Session::moduleFiles() const {
+    const std::string library = libraryPath.empty() ? ModuleLibrary::besideProgram() : libraryPath;
+    return {{library, "the module library"},
+            {descriptionPath.empty() ? catalogPathBeside(library) : descriptionPath,
+             "the module description file"}};
+}
+
 const ModuleCatalog& Session::catalog() {
     // The library first: a library that will not load is the problem to report, not its description.
     library();
@@ -52,6 +59,40 @@ CLI::Validator numberRange(double min, double max) {
             return std::string();
         },
         "NUMBER " + range);
+}
+
+CLI::Validator wholeNumberRange(long long min, long long max) {
+    const std::string range = std::to_string(min) + " to " + std::to_string(max);
+    return CLI::Validator(
+        [min, max, range](std::string& value) -> std::string {
+            double number = 0.0;
+            // Only digits after the sign, so the option's own conversion to a whole number agrees.
+            const bool digits = value.find_first_not_of("+-0123456789") == std::string::npos;
+            if (!digits || !readNumber(value, &number) ||
+                !(number >= static_cast<double>(min) && number <= static_cast<double>(max)))
+                return "'" + value + "' is not a whole number from " + range;
+            return std::string();
+        },
+        "INTEGER " + range);
+}
+
+CLI::Validator wholeNumberChoice(const std::vector<long long>& choices) {
+    std::string list;
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + std::to_string(choices[i]);
+    return CLI::Validator(
+        [choices, list](std::string& value) -> std::string {
+            double number = 0.0;
+            const bool digits = value.find_first_not_of("+-0123456789") == std::string::npos;
+            if (digits && readNumber(value, &number)) {
+                for (long long choice : choices) {
+                    if (number == static_cast<double>(choice))
+                        return std::string();
+                }
+            }
+            return "'" + value + "' is not " + list;
+        },
+        "{" + list + "}");
 }
 
 CLI::Validator fileName() {

@@ -48,11 +48,28 @@ fs::path followLinks(const std::string& target) {
     }
 }
 
-// Creates a new, empty file of a name not taken yet in `folder`; returns its path.
+// The longest file name, in bytes, that the usual file systems take (255 UTF-16 units on Windows,
+// which is never fewer than 255 bytes).
+constexpr std::size_t kMaxNameBytes = 255;
+
+// `stem` cut to at most `bytes` bytes, never inside a UTF-8 sequence.
+std::string cutName(const std::string& stem, std::size_t bytes) {
+    if (stem.size() <= bytes)
+        return stem;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80)
+        --end;
+    return stem.substr(0, end);
+}
+
+// Creates a new, empty file of a name not taken yet in `folder`; returns its path. The name is the
+// stem with a dot before and a number and ".partial" after, the stem shortened so that the name fits
+// wherever the target's own name does.
 std::string createStagingFile(const fs::path& folder, const std::string& stem, const std::string& target) {
     std::random_device random;
     for (int attempt = 0;; ++attempt) {
-        const fs::path name = folder / ("." + stem + "." + std::to_string(random() % 1000000u) + ".partial");
+        const std::string suffix = "." + std::to_string(random() % 1000000u) + ".partial";
+        const fs::path name = folder / ("." + cutName(stem, kMaxNameBytes - 1 - suffix.size()) + suffix);
         const int error = createNewFile(name.u8string());
         if (error == 0)
             return name.u8string();
@@ -93,15 +110,20 @@ StagedOutput::StagedOutput(const std::string& path) : target(path) {
 ScratchFile::ScratchFile(const std::string& forTarget) {
     std::error_code noTemp;
     const fs::path temporaryFolder = fs::temp_directory_path(noTemp);
-    scratch = createStagingFile(noTemp ? folderOf(fs::u8path(forTarget)) : temporaryFolder,
-                                "shaperhost-scratch", forTarget);
-    interruptSlot = registerPartialFile(scratch.c_str());
+    const std::string scratch = createStagingFile(noTemp ? folderOf(fs::u8path(forTarget)) : temporaryFolder,
+                                                  "shaperhost-scratch", forTarget);
+    stream = openScratchFile(scratch);
+    if (stream == nullptr) {
+        const int error = errno;
+        std::error_code ignored;
+        fs::remove(fs::u8path(scratch), ignored);
+        throw failure("cannot write '" + forTarget + "': no room for the output before normalising (" +
+                      reasonOf(error) + ")");
+    }
 }
 
 ScratchFile::~ScratchFile() {
-    std::error_code ignored;
-    fs::remove(fs::u8path(scratch), ignored);
-    withdrawPartialFile(interruptSlot);
+    std::fclose(stream);
 }
 
 StagedOutput::~StagedOutput() {
@@ -168,16 +190,22 @@ void StagedOutput::commit() {
 }
 
 StagedOutput& OutputSet::add(const std::string& path) {
-    auto output = std::make_unique<StagedOutput>(path);
-    std::error_code error;
-    const fs::path mine = fs::weakly_canonical(fs::u8path(path), error);
-    for (const auto& earlier : outputs) {
-        std::error_code other;
-        if (!error && fs::weakly_canonical(fs::u8path(earlier->targetPath()), other) == mine && !other)
-            throw usageError("'" + path + "' is given for two outputs");
-    }
-    outputs.push_back(std::move(output));
+    std::vector<std::string> paths;
+    for (const auto& earlier : outputs)
+        paths.push_back(earlier->targetPath());
+    paths.push_back(path);
+    refuseSameFiles(reads, paths);
+    outputs.push_back(std::make_unique<StagedOutput>(path));
     return *outputs.back();
+}
+
+std::vector<std::string> OutputSet::committed() const {
+    std::vector<std::string> done;
+    for (const auto& output : outputs) {
+        if (output->isCommitted())
+            done.push_back(output->targetPath());
+    }
+    return done;
 }
 
 void OutputSet::commitAll() {
@@ -189,12 +217,50 @@ void OutputSet::commitAll() {
         output->commit();
 }
 
-void refuseInputAsOutput(const std::string& input, const std::string& output) {
-    if (input.empty() || output.empty())
-        return;
+namespace {
+
+// Where a path leads: its symbolic links followed, then made absolute and normal.
+fs::path whereItLeads(const std::string& path) {
+    fs::path resolved;
+    try {
+        resolved = followLinks(path);
+    } catch (const CliError&) {
+        resolved = fs::u8path(path); // a loop: the output's own check reports it
+    }
     std::error_code error;
-    if (fs::equivalent(fs::u8path(input), fs::u8path(output), error) && !error)
-        throw failure("cannot write '" + output + "': it is the input file '" + input + "'");
+    const fs::path canonical = fs::weakly_canonical(resolved, error);
+    return error ? resolved.lexically_normal() : canonical;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (fs::equivalent(fs::u8path(a), fs::u8path(b), error) && !error)
+        return true;
+    return whereItLeads(a) == whereItLeads(b);
+}
+
+} // namespace
+
+void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::string>& outputs) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i].empty())
+            continue;
+        for (const ReadFile& read : reads) {
+            if (!read.path.empty() && sameFile(read.path, outputs[i]))
+                throw usageError("cannot write '" + outputs[i] + "': it is " + read.role + " '" + read.path +
+                                 "', which this command reads");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (!outputs[j].empty() && sameFile(outputs[j], outputs[i]))
+                throw usageError(
+                    "'" + outputs[i] + "' is given for two outputs" +
+                    (outputs[j] == outputs[i] ? std::string() : " (also as '" + outputs[j] + "')"));
+        }
+    }
+}
+
+void refuseInputAsOutput(const std::string& input, const std::string& output) {
+    refuseSameFiles({{input, "the input file"}}, {output});
 }
 
 void writeTextFile(const StagedOutput& output, const std::string& contents) {

@@ -7,8 +7,10 @@
 // - an unfinished temporary file is removed on failure and on interruption (see file_system.h).
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace shaperhost {
@@ -32,6 +34,7 @@ public:
     void commit();
     // The target is a device, FIFO or socket, written into by commit.
     bool writesInto() const { return direct; }
+    bool isCommitted() const { return committed; }
 
 private:
     std::string target;
@@ -43,7 +46,9 @@ private:
 };
 
 // A file for intermediate data of the output `forTarget`: in the system's temporary folder (else beside
-// the target), removed when destroyed and on interruption, never committed.
+// the target), open for writing and reading back, never committed. Its name is removed as soon as it
+// is open (on Windows it is deleted when closed), so no scratch data outlives the program, however the
+// program ends.
 class ScratchFile {
 public:
     explicit ScratchFile(const std::string& forTarget);
@@ -51,28 +56,44 @@ public:
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    const std::string& path() const { return scratch; }
+    std::FILE* file() const { return stream; }
 
 private:
-    std::string scratch;
-    int interruptSlot = -1;
+    std::FILE* stream = nullptr;
+};
+
+// A file a command reads, and what it is to the command ("the input file", "the text file", ...).
+struct ReadFile {
+    std::string path;
+    std::string role;
 };
 
 // The outputs of one command, all staged before any is committed.
 class OutputSet {
 public:
-    // Stages `path`; refuses a path that names the same file as an earlier output of the set.
+    // `reads`: files the command reads, which no output may be.
+    explicit OutputSet(std::vector<ReadFile> reads = {}) : reads(std::move(reads)) {}
+    // Stages `path`; refuses (a usage error) a path that names one of the files read or the same file
+    // as an earlier output of the set.
     StagedOutput& add(const std::string& path);
+    // The outputs committed so far (all of them after commitAll).
+    std::vector<std::string> committed() const;
     // Commits every output: first those written into devices and pipes, which can fail half way (a
     // reader that goes away, a full device), then the renames, which do not once the data is complete.
     void commitAll();
 
 private:
+    std::vector<ReadFile> reads;
     std::vector<std::unique_ptr<StagedOutput>> outputs;
 };
 
-// A failure when `output` names the same file as `input` (by the files' identity, so "./x.wav", a
-// link to it or a hard link are caught too).
+// A usage error when an output is one of the files the command reads, or two outputs are one file:
+// by the files' identity where they exist (so "./x.wav", links and hard links are caught), else by the
+// path with its symbolic links followed (a new file named twice, a link to where another output goes).
+// Called before anything is written.
+void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::string>& outputs);
+
+// refuseSameFiles for one input and one output.
 void refuseInputAsOutput(const std::string& input, const std::string& output);
 
 // Writes text to the staging file of `output`; failures are failure errors.

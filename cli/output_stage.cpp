@@ -2,9 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <filesystem>
 #include <random>
+#include <system_error>
 
 #include "cli/cli_error.h"
 #include "cli/text_args.h"
@@ -15,36 +17,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-bool endsWithDecibels(std::string& text) {
-    for (const char* unit : {"dB", "db", "DB", "dBFS", "dbfs"}) {
-        const std::string u = unit;
-        if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0) {
-            text.resize(text.size() - u.size());
-            while (!text.empty() && text.back() == ' ')
-                text.pop_back();
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
-
-double parseGain(const std::string& text, const std::string& what) {
-    std::string number = text;
-    const bool decibels = endsWithDecibels(number);
-    if (!number.empty() && number.front() == '+')
-        number.erase(0, 1);
-    double value = 0.0;
-    if (!readNumber(number, &value) || !std::isfinite(value))
-        throw usageError(what + " must be a factor (e.g. 0.5) or a level in dB (e.g. -6dB), not '" + text +
-                         "'");
-    if (!decibels)
-        return value;
-    if (value > 200.0 || value < -400.0)
-        throw usageError(what + " of " + text + " is out of range (-400 dB to +200 dB)");
-    return std::pow(10.0, value / 20.0);
-}
 
 void countBeyondTable(const float* samples, std::size_t count, std::vector<int64_t>& counts) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -86,15 +59,39 @@ void TpdfDither::apply(float* samples, std::size_t count) {
         samples[i] = static_cast<float>(samples[i] + (uniform(random) + uniform(random)) * step);
 }
 
+namespace {
+
+// "line 3, column 14" of the byte at `offset` (counted from 1) in `text`.
+std::string placeOf(const std::string& text, std::size_t offset) {
+    std::size_t line = 1;
+    std::size_t column = 1;
+    for (std::size_t i = 0; i + 1 < offset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+} // namespace
+
 std::vector<AutomationPoint> readAutomationFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw usageError("cannot read the automation file '" + path + "'");
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::u8path(path), error))
+        throw usageError("cannot read the automation file '" + path + "': it does not exist");
+    // Bounded like the text files: an endless or huge file stops at the limit.
+    const std::string contents = readSmallFile(path, kMaxTextFileBytes, "the automation file");
     nlohmann::json root;
     try {
-        root = nlohmann::json::parse(in);
-    } catch (const nlohmann::json::exception& e) {
-        throw usageError("the automation file '" + path + "' is not JSON: " + e.what());
+        root = nlohmann::json::parse(contents);
+    } catch (const nlohmann::json::parse_error& e) {
+        throw usageError("the automation file '" + path + "' is not valid JSON (the error is at " +
+                         placeOf(contents, e.byte) + ")");
+    } catch (const nlohmann::json::exception&) {
+        throw usageError("the automation file '" + path + "' is not valid JSON");
     }
     if (!root.is_array())
         throw usageError("the automation file '" + path + "' must hold a list of text changes");
@@ -128,23 +125,35 @@ std::vector<AutomationPoint> readAutomationFile(const std::string& path) {
             throw usageError(where + " needs exactly one of \"sample\", \"seconds\" and \"percent\"");
         if (point.unit == AutomationPoint::Unit::Percent && point.at > 100.0)
             throw usageError(where + ": \"percent\" must lie between 0 and 100");
-        if (point.at > 9.0e15)
-            throw usageError(where + ": the time is too large");
+        if (point.unit == AutomationPoint::Unit::Seconds && point.at > kMaxSeconds)
+            throw usageError(where + ": \"seconds\" must lie between 0 and " + formatFixed(kMaxSeconds, 0));
         points.push_back(point);
     }
     return points;
 }
 
-int64_t automationSample(const AutomationPoint& point, int sampleRate, int64_t frames) {
+std::string automationTime(const AutomationPoint& point) {
     switch (point.unit) {
     case AutomationPoint::Unit::Samples:
-        return static_cast<int64_t>(point.at);
+        return "sample " + formatDouble(point.at);
     case AutomationPoint::Unit::Seconds:
-        return std::llround(point.at * sampleRate);
+        return formatDouble(point.at) + " s";
     case AutomationPoint::Unit::Percent:
         break;
     }
-    return std::llround(point.at / 100.0 * static_cast<double>(frames));
+    return formatDouble(point.at) + " %";
+}
+
+int64_t automationSample(const AutomationPoint& point, int sampleRate, int64_t frames) {
+    // Compared with the length before any conversion to a whole number, which could overflow.
+    double at = point.at;
+    if (point.unit == AutomationPoint::Unit::Seconds)
+        at = point.at * sampleRate;
+    else if (point.unit == AutomationPoint::Unit::Percent)
+        at = point.at / 100.0 * static_cast<double>(frames);
+    if (!(at < static_cast<double>(frames)))
+        return frames;
+    return std::min<int64_t>(std::llround(at), frames);
 }
 
 } // namespace shaperhost

@@ -12,10 +12,6 @@
 
 namespace shaperhost {
 
-// A gain given as a factor ("0.5", "-1") or in decibels ("-6dB", "+3 dB"); a usage error otherwise.
-// `what` names the option in the message.
-double parseGain(const std::string& text, const std::string& what);
-
 struct OutputStage {
     double mix = 1.0;           // 0 dry only .. 1 wet only
     bool dcBlock = false;       // first-order high-pass at kDcBlockHz
@@ -66,11 +62,16 @@ struct AutomationPoint {
     std::string text;
 };
 
-// Reads a JSON list of {"sample": N | "seconds": S | "percent": P, "text": "..."}; a missing or
-// malformed file is a usage error that says which entry is wrong.
+// Reads a JSON list of {"sample": N | "seconds": S | "percent": P, "text": "..."}, at most 1 MiB like
+// every text file. A missing or malformed file is a usage error that says where it is wrong; a folder,
+// an unreadable or a larger file is a failure that says which.
 std::vector<AutomationPoint> readAutomationFile(const std::string& path);
 
-// The sample of the point in an input of `frames` frames at `sampleRate`.
+// The point's time as given: "sample 96000", "1.5 s", "75 %".
+std::string automationTime(const AutomationPoint& point);
+
+// The sample of the point in an input of `frames` frames at `sampleRate`; `frames` for a point at or
+// after the end, however far (the time is compared before it is converted).
 int64_t automationSample(const AutomationPoint& point, int sampleRate, int64_t frames);
 
 } // namespace shaperhost

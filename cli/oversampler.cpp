@@ -43,6 +43,10 @@ Resampler::~Resampler() {
 }
 
 void Resampler::process(const float* in, std::size_t count, std::vector<float>& out) {
+    // The resampler reads a null input as the end of the stream, and an empty vector's data() may be
+    // null: nothing to give is simply nothing to do.
+    if (count == 0)
+        return;
     // Room for this piece's share plus what the filter may still hold back from earlier pieces.
     const std::size_t room = static_cast<std::size_t>(std::ceil(static_cast<double>(count) * ratio)) + 64;
     std::size_t taken = 0;

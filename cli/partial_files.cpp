@@ -8,8 +8,9 @@ namespace shaperhost {
 
 namespace {
 
-// More than any command stages at once (the demo writes eight files).
-constexpr int kSlots = 32;
+// More than any command stages at once (the demo writes eight files, a batch of renders commits its
+// outputs in groups of 200).
+constexpr int kSlots = 256;
 
 // A slot holds a path only while its file may exist.
 std::atomic<const char*> partialFiles[kSlots];

@@ -72,10 +72,73 @@ bool readNumber(const std::string& text, double* value) {
         return false;
     const char* first = text.data();
     const char* last = text.data() + text.size();
+    // One sign: from_chars takes a "-" itself, a "+" is skipped here, and a second sign is refused.
     if (*first == '+')
         ++first;
+    if (first == last || (first != text.data() && *first == '-'))
+        return false;
     const std::from_chars_result result = std::from_chars(first, last, *value);
     return result.ec == std::errc() && result.ptr == last;
+}
+
+namespace {
+
+bool endsWithNoCase(const std::string& text, const std::string& suffix) {
+    if (text.size() < suffix.size())
+        return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        const char c = text[text.size() - suffix.size() + i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool readQuantity(const std::string& text, Quantity* quantity) {
+    std::string number = text;
+    quantity->decibels = false;
+    for (const char* unit : {"dbfs", "db"}) {
+        if (endsWithNoCase(number, unit)) {
+            number.resize(number.size() - std::string(unit).size());
+            while (!number.empty() && number.back() == ' ')
+                number.pop_back();
+            quantity->decibels = true;
+            break;
+        }
+    }
+    return readNumber(number, &quantity->value) && std::isfinite(quantity->value);
+}
+
+CliError badOptionValue(const std::string& option, const std::string& text, const std::string& expected) {
+    return usageError(option + ": '" + text + "' is not " + expected);
+}
+
+double readGain(const std::string& text, const std::string& option) {
+    const std::string expected = "a factor within +-" + formatFixed(kMaxGainFactor, 0) +
+                                 " (e.g. 0.5) or a level from " + formatDouble(kMinGainDb) + " to +" +
+                                 formatDouble(kMaxGainDb) + " dB (e.g. -6dB)";
+    Quantity q;
+    if (!readQuantity(text, &q))
+        throw badOptionValue(option, text, expected);
+    if (!q.decibels) {
+        if (!(std::fabs(q.value) <= kMaxGainFactor))
+            throw badOptionValue(option, text, expected);
+        return q.value;
+    }
+    if (!(q.value >= kMinGainDb && q.value <= kMaxGainDb))
+        throw badOptionValue(option, text, expected);
+    return std::pow(10.0, q.value / 20.0);
+}
+
+double readLevelDb(const std::string& text, const std::string& option) {
+    const std::string expected =
+        "a level in dBFS from " + formatDouble(kMinGainDb) + " to 0 (e.g. -1 or -1dB)";
+    Quantity q;
+    if (!readQuantity(text, &q) || !(q.value <= 0.0 && q.value >= kMinGainDb))
+        throw badOptionValue(option, text, expected);
+    return q.value;
 }
 
 TimedText parseTimedText(const std::string& value) {

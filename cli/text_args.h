@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "cli/cli_error.h"
 #include "numbers/number_text.h"
 
 namespace shaperhost {
@@ -32,8 +33,31 @@ TimedText parseTimedText(const std::string& value);
 // messages ("the text file", "the module description file").
 std::string readSmallFile(const std::string& path, long long limit, const std::string& what);
 
-// A decimal number with "." as the decimal point whatever the locale; false when not all of it reads.
+// A decimal number with "." as the decimal point whatever the locale, with at most one sign; false
+// when not all of it reads. Every number option is read by this (directly or through readQuantity).
 bool readNumber(const std::string& text, double* value);
+
+// A finite number, optionally followed by the unit "dB" or "dBFS" in any letter case (spaces allowed
+// before the unit): "0.5", "-6dB", "-6 dB", "+3DB", "-1 dBFS". False for anything else.
+struct Quantity {
+    double value = 0.0;
+    bool decibels = false;
+};
+bool readQuantity(const std::string& text, Quantity* quantity);
+
+// The one form of a message about an option's value: "OPTION: 'TEXT' is not EXPECTED", a usage error.
+CliError badOptionValue(const std::string& option, const std::string& text, const std::string& expected);
+
+// A gain: a factor within +-kMaxGainFactor, or decibels from kMinGainDb to kMaxGainDb. Returns the
+// factor; otherwise a usage error in the form above.
+constexpr double kMaxGainFactor = 1.0e6; // 120 dB
+constexpr double kMaxGainDb = 120.0;
+constexpr double kMinGainDb = -400.0;
+double readGain(const std::string& text, const std::string& option);
+
+// A level in dBFS at or below 0 (and not below kMinGainDb); a bare number is taken as dB. Returns the
+// level in dB; otherwise a usage error in the form above.
+double readLevelDb(const std::string& text, const std::string& option);
 
 // Shortest text that reads back to exactly this value ("." as the decimal point).
 std::string formatFloat(float value);

@@ -137,6 +137,11 @@ void curveNotes(const std::string& text, std::vector<std::string>& notes) {
 
 std::vector<std::string> textNotes(const std::string& moduleId, const std::string& text) {
     std::vector<std::string> notes;
+    // A text travels to the module as a terminated string: a NUL byte ends it there.
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string::npos && (moduleId == kFormulaModule || moduleId == kCurveModule))
+        notes.push_back("the text holds a NUL byte after " + std::to_string(nul) +
+                        " bytes: the module reads it only up to there");
     if (moduleId == kFormulaModule)
         formulaNotes(text, notes);
     else if (moduleId == kCurveModule)

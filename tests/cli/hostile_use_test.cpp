@@ -126,8 +126,25 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
     const std::string library = programLibrary();
     const std::string description = programFolder() + "waveshapers.json";
     const std::string formula = "VU Reridezizi2D";
+    // Files read besides the audio: automation files, a library and its description.
+    writeText(path("changes.json"), R"([{"seconds": 0.5, "text": "x/2"}])");
+    writeText(path("late.json"), R"([{"seconds": 1e7, "text": "x"}, {"seconds": 1, "text": "tanh(x"}])");
+    writeText(path("far.json"), R"([{"seconds": 1e15, "text": "x"}])");
+    writeText(path("broken-changes.json"), "[{\"seconds\": 1,\n \"text\": tanh}]");
+    writeText(path("huge.json"), "[" + std::string(2 * 1024 * 1024, ' ') + "]");
+    fs::create_directories(path("changes-folder.json"));
+    // (Refused before the library is loaded, so stand-ins do.)
+    writeText(path("lib.so"), "KEEP: a library\n");
+    writeText(path("lib.json"), "KEEP: its description\n");
+    // An output folder with an earlier output, and a link from an input name to it.
+    fs::create_directories(path("out"));
+    writeText(path("out/in.wav"), keep);
+    fs::create_symlink("out/in.wav", path("to-out.wav"));
+    fs::create_symlink("new.csv", path("dangling.csv"));
+    fs::create_symlink("changes.json", path("changes-link.wav"));
     std::vector<std::pair<std::string, std::string>> before;
-    for (const char* name : {"keep.csv", "keep.png", "keep.wav", "demo/test-signal.wav", "in.wav"})
+    for (const char* name : {"keep.csv", "keep.png", "keep.wav", "demo/test-signal.wav", "in.wav",
+                             "formula.txt", "changes.json", "lib.so", "lib.json", "out/in.wav"})
         before.emplace_back(name, readText(path(name)));
 
     const HostileCase cases[] = {
@@ -179,32 +196,106 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          "is given for two outputs",
          "keep.csv"},
         {"output is a folder", {"render", "-m", formula, "-o", "@/folder.wav"}, 1, "it is a folder", ""},
-        // The input given as the output, by any name.
+        // An output that is a file the command reads, by any name, is a wrong command line, refused before
+        // anything is written.
         {"input as output",
          {"render", "-m", formula, "-i", "@/in.wav", "-o", "@/in.wav"},
-         1,
+         2,
          "it is the input file",
          "in.wav"},
         {"input as output through ./",
          {"render", "-m", formula, "-i", "@/in.wav", "-o", "@/./in.wav"},
-         1,
+         2,
          "it is the input file",
          "in.wav"},
         {"input as output through a link",
          {"render", "-m", formula, "-i", "@/in.wav", "-o", "@/in-link.wav"},
-         1,
+         2,
          "it is the input file",
          "in.wav"},
         {"input as output through a hard link",
          {"render", "-m", formula, "-i", "@/in-hard.wav", "-o", "@/in.wav"},
-         1,
+         2,
          "it is the input file",
          "in.wav"},
         {"editor render input as output",
          {"editor", "--render", "@/in.wav", "-i", "@/in.wav"},
-         1,
+         2,
          "it is the input file",
          "in.wav"},
+        {"editor picture as the render input",
+         {"editor", "--png", "@/in.wav", "-i", "@/in.wav", "--render", "@/new.wav"},
+         2,
+         "it is the input file",
+         "in.wav"},
+        {"text file as output",
+         {"table", "-m", formula, "--text-file", "@/formula.txt", "--csv", "@/formula.txt"},
+         2,
+         "it is the text file",
+         "formula.txt"},
+        {"automation file as output",
+         {"render", "-m", formula, "--automation", "@/changes.json", "-o", "@/changes-link.wav"},
+         2,
+         "it is the automation file",
+         "changes.json"},
+        {"library as output",
+         {"--library", "@/lib.so", "table", "-m", formula, "--png", "@/lib.so"},
+         2,
+         "it is the module library",
+         "lib.so"},
+        {"description as output",
+         {"--library", "@/lib.so", "--description", "@/lib.json", "analyze", "-m", formula, "--png",
+          "@/lib.json"},
+         2,
+         "it is the module description file",
+         "lib.json"},
+        {"two outputs, one through a dangling link",
+         {"table", "-m", formula, "--csv", "@/dangling.csv", "--png", "@/new.csv"},
+         2,
+         "is given for two outputs",
+         ""},
+        // Batches: everything checked before the first output is written.
+        {"batch: a later input is not audio",
+         {"render", "-m", formula, "-i", "@/in.wav", "-i", "@/empty.wav", "--out-dir", "@/out"},
+         1,
+         "'" + folder + "/empty.wav' is not a supported audio file",
+         "out/in.wav"},
+        {"batch: one job's output is a later job's input through a link",
+         {"render", "-m", formula, "-i", "@/in.wav", "-i", "@/to-out.wav", "--out-dir", "@/out"},
+         2,
+         "it is the input file '" + folder + "/to-out.wav'",
+         "out/in.wav"},
+        // Automation files: bounded, and their faults in the program's words.
+        {"automation file too large",
+         {"render", "-m", formula, "--automation", "@/huge.json", "-o", "@/keep.wav"},
+         1,
+         "larger than the 1024 KiB allowed",
+         "keep.wav"},
+        {"automation file a folder",
+         {"render", "-m", formula, "--automation", "@/changes-folder.json", "-o", "@/keep.wav"},
+         1,
+         "changes-folder.json': it is a folder",
+         "keep.wav"},
+        {"automation file not JSON",
+         {"render", "-m", formula, "--automation", "@/broken-changes.json", "-o", "@/keep.wav"},
+         2,
+         "is not valid JSON (the error is at line 2, column 11)",
+         "keep.wav"},
+        {"automation file missing",
+         {"render", "-m", formula, "--automation", "@/none.json", "-o", "@/keep.wav"},
+         2,
+         "none.json': it does not exist",
+         "keep.wav"},
+        {"automation time beyond the limit, checked before conversion",
+         {"render", "-m", formula, "--automation", "@/far.json", "-o", "@/keep.wav"},
+         2,
+         "\"seconds\" must lie between 0 and 10000000",
+         "keep.wav"},
+        {"automation change after the end, and a lenient automation text",
+         {"render", "-m", formula, "--automation", "@/late.json", "-o", "@/late.wav", "--json"},
+         0,
+         "note: the automation's text at 1 s: the formula lacks 1 closing \")\"",
+         ""},
         // Truncated audio fails whatever the format.
         {"truncated WAV",
          {"render", "-m", formula, "-i", "@/trunc.wav", "-o", "@/keep.wav"},
@@ -269,6 +360,37 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          "--edit-at",
          "keep.wav"},
         {"edit-at NaN", {"editor", "--render", "@/keep.wav", "--edit-at", "nan"}, 2, "--edit-at", "keep.wav"},
+        // One reader for numbers, factors and levels, with one message form.
+        {"gain with two signs",
+         {"render", "-m", formula, "-g", "++6", "-o", "@/keep.wav"},
+         2,
+         "--gain: '++6' is not a factor within +-1000000",
+         "keep.wav"},
+        {"gain in decibels beyond the range the message states",
+         {"render", "-m", formula, "-g", "121dB", "-o", "@/keep.wav"},
+         2,
+         "or a level from -400 to +120 dB",
+         "keep.wav"},
+        {"normalize empty",
+         {"render", "-m", formula, "--normalize", "", "-o", "@/keep.wav"},
+         2,
+         "--normalize: '' is not a level in dBFS",
+         "keep.wav"},
+        {"tolerance above 0 dB, written with a space",
+         {"diff", "@/in.wav", "@/in.wav", "--tolerance", "+1 dB"},
+         2,
+         "--tolerance: '+1 dB' is not a level in dBFS",
+         ""},
+        {"block size in exponent form",
+         {"render", "-m", formula, "-b", "1e3", "-o", "@/keep.wav"},
+         2,
+         "--block-size: '1e3' is not a whole number from 1 to 65536",
+         "keep.wav"},
+        {"oversampling factor not offered",
+         {"render", "-m", formula, "--oversample", "3", "-o", "@/keep.wav"},
+         2,
+         "--oversample: '3' is not 1, 2, 4, 8 or 16",
+         "keep.wav"},
         // Empty names and conflicting options.
         {"empty input name",
          {"render", "-m", formula, "-i", "", "-o", "@/keep.wav"},
