@@ -543,11 +543,12 @@ void checkAnalyzeJob(const AnalyzeJob& job) {
 
 SpectrumPanel spectrumPanel(const AnalyzeJob& job, const AnalyzeSummary& summary) {
     SpectrumPanel panel;
-    panel.label = (job.oversample == 1 ? std::string("no oversampling")
-                                       : "oversampled " + std::to_string(job.oversample) + "x (" +
-                                             (job.quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")") +
-                  ": aliasing " + formatFixed(summary.analysis.aliasToSignalDb, 1) + " dB, THD " +
-                  formatFixed(summary.analysis.thdPercent, 2) + " %";
+    panel.label = job.oversample == 1 ? std::string("no oversampling")
+                                      : "oversampled " + std::to_string(job.oversample) + "x (" +
+                                            (job.quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")";
+    panel.hasFigures = true;
+    panel.aliasingDb = summary.analysis.aliasToSignalDb;
+    panel.thdPercent = summary.analysis.thdPercent;
     panel.decibels = summary.analysis.spectrumDecibels;
     panel.binIsHarmonic = summary.analysis.binIsHarmonic;
     panel.binIsAlias = summary.analysis.binIsAlias;

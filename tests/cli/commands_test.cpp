@@ -171,6 +171,23 @@ TEST_F(ShaperhostCommands, DemoWritesReadableSoundsAndPictures) {
     EXPECT_LT(oversampled, plain - 20.0) << r.out;
 }
 
+using BadCall = std::vector<std::string>;
+
+TEST_F(ShaperhostCommands, ChartsBelowTheirMinimumSizeAreRefused) {
+    const BadCall small = {"table", "-m", "Curve Waveshaper", "--plot-size", "319", "--png", path("t.png")};
+    RunResult r = run(small);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("at least 320 pixels"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists("t.png"));
+    r = run({"table", "-m", "Curve Waveshaper", "--plot-size", "320", "--png", path("t.png")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(readPngSize(path("t.png"), &width, &height));
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 320);
+}
+
 struct BadInput {
     const char* name;
     std::vector<std::string> args; // "@" stands for the test folder, "%" for the program folder
