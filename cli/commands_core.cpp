@@ -171,7 +171,9 @@ void addTableCommand(CLI::App& app, Session& session) {
                      "CSV file to write, - for standard output (the default when nothing else is asked for)")
         ->check(fileName());
     command->add_flag("--json", options->json, "the table as one JSON document on standard output");
-    command->add_option("--png", options->png, "PNG file for the transfer curve")->check(fileName());
+    command->add_option("--png", options->png, "PNG file for the transfer curve")
+        ->check(fileName())
+        ->check(CLI::Validator(pngNameProblem, "FILE.png"));
     command
         ->add_option("--plot-size", options->plotSize,
                      "plot width and height in pixels, " + std::to_string(kMinTransferChartSize) + " to 4096")

@@ -737,7 +737,9 @@ void addAnalyzeCommand(CLI::App& app, Session& session) {
                      "harmonics to list, the fundamental included (0: all below half the sample rate)")
         ->check(CLI::Range(0, 100000))
         ->capture_default_str();
-    command->add_option("--png", job.png, "PNG file for the spectrum")->check(fileName());
+    command->add_option("--png", job.png, "PNG file for the spectrum")
+        ->check(fileName())
+        ->check(CLI::Validator(pngNameProblem, "FILE.png"));
     addOversampleOptions(*command, job.oversample, options->quality);
     command->add_flag("--json", options->json, "one JSON document on standard output instead of the report");
     command->callback([&session, options] { runAnalyze(session, *options); });

@@ -299,5 +299,12 @@ TEST(ChartLayout, DrawingKeepsTheLayoutsSize) {
     EXPECT_EQ(image.height, 333);
 }
 
+TEST(PictureNames, OnlyPngOrNoExtensionIsTaken) {
+    for (const char* taken : {"a.png", "dir/B.PNG", "/dev/stdout", "/dev/fd/63", "dir.v2/plot", ".png"})
+        EXPECT_EQ(pngNameProblem(taken), "") << taken;
+    for (const char* refused : {"out.jpg", "out.png.jpeg", "dir/plot.svg", "c:\\pictures\\x.gif"})
+        EXPECT_NE(pngNameProblem(refused), "") << refused;
+}
+
 } // namespace
 } // namespace shaperhost

@@ -188,6 +188,23 @@ TEST_F(ShaperhostCommands, ChartsBelowTheirMinimumSizeAreRefused) {
     EXPECT_EQ(height, 320);
 }
 
+TEST_F(ShaperhostCommands, PicturesAreWrittenOnlyUnderNamesThatSayPng) {
+    const BadCall jpegNames[] = {
+        {"table", "-m", "Curve Waveshaper", "--png", path("t.jpg")},
+        {"analyze", "-m", "Curve Waveshaper", "--png", path("t.jpg")},
+        {"editor", "--png", path("t.jpg")},
+    };
+    for (const BadCall& call : jpegNames) {
+        const RunResult r = run(call);
+        EXPECT_EQ(r.exitCode, 2) << call[0] << ": " << r.err;
+        EXPECT_NE(r.err.find(".png"), std::string::npos) << call[0] << ": " << r.err;
+        EXPECT_FALSE(exists("t.jpg")) << call[0];
+    }
+    const RunResult r = run({"table", "-m", "Curve Waveshaper", "--png", path("T.PNG")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(exists("T.PNG"));
+}
+
 struct BadInput {
     const char* name;
     std::vector<std::string> args; // "@" stands for the test folder, "%" for the program folder
@@ -247,7 +264,7 @@ TEST_F(ShaperhostCommands, BadInputGivesItsErrorAndLeavesNoOutput) {
          {"table", "-m", "VU Reridezizi2D", "--csv", "@/blocker/out.wav"},
          1,
          "cannot write"},
-        {"malformed drag", {"editor", "--drag", "50;50", "--png", "@/out.wav"}, 2, "--drag expects"},
+        {"malformed drag", {"editor", "--drag", "50;50", "--png", "@/out.png"}, 2, "--drag expects"},
         {"library not loadable",
          {"--library", "@/notes.txt", "--description", "%waveshapers.json", "render", "-m", "VU Reridezizi2D",
           "-o", "@/out.wav"},

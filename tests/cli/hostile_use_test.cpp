@@ -172,10 +172,10 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          "it is a folder",
          "demo/test-signal.wav"},
         {"the same file for two outputs",
-         {"table", "-m", formula, "--csv", "@/keep.csv", "--png", "@/./keep.csv"},
+         {"table", "-m", formula, "--csv", "@/keep.png", "--png", "@/./keep.png"},
          2,
          "is given for two outputs",
-         "keep.csv"},
+         "keep.png"},
         {"output is a folder", {"render", "-m", formula, "-o", "@/folder.wav"}, 1, "it is a folder", ""},
         // The input given as the output, by any name.
         {"input as output",
