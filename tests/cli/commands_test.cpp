@@ -173,6 +173,19 @@ TEST_F(ShaperhostCommands, DemoWritesReadableSoundsAndPictures) {
 
 using BadCall = std::vector<std::string>;
 
+TEST_F(ShaperhostCommands, DemoWithoutOversamplingReportsAndDrawsOnlyWhatItRendered) {
+    const RunResult r = run({"demo", "--out", path("demo"), "--oversample", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find("8x"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("oversampled"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("dB without oversampling (relative to the fundamental)"), std::string::npos)
+        << r.out;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(readPngSize(path("demo/soft-clip-spectrum.png"), &width, &height));
+    EXPECT_EQ(width, 900) << "one panel: the spectrum without oversampling";
+}
+
 TEST_F(ShaperhostCommands, ChartsBelowTheirMinimumSizeAreRefused) {
     const BadCall small = {"table", "-m", "Curve Waveshaper", "--plot-size", "319", "--png", path("t.png")};
     RunResult r = run(small);
