@@ -14,30 +14,12 @@
 #include "cli/chart_fonts.h"
 #include "cli/charts.h"
 #include "cli/cli_error.h"
-#include "cli/output_file.h"
 #include "cli/plots.h"
 #include "cli/text_args.h"
 
 namespace shaperhost {
 
 namespace {
-
-struct Rgb {
-    double r, g, b;
-};
-
-constexpr Rgb kBackground{1.0, 1.0, 1.0};
-constexpr Rgb kPlotArea{0.98, 0.98, 0.985};
-constexpr Rgb kGrid{0.86, 0.86, 0.88};
-constexpr Rgb kFrame{0.25, 0.25, 0.28};
-constexpr Rgb kText{0.1, 0.1, 0.12};
-constexpr Rgb kCurve{0.0, 0.36, 0.75};
-constexpr Rgb kIdentity{0.55, 0.55, 0.58};
-constexpr Rgb kSpectrum{0.62, 0.62, 0.66};
-constexpr Rgb kHarmonic{0.0, 0.36, 0.75};
-constexpr Rgb kAlias{0.84, 0.16, 0.12};
-
-constexpr double kPi = 3.14159265358979323846;
 
 // A picture being drawn: an image surface, its context, and the two faces of the embedded font, which
 // the text helpers find through the context. Everything cairo and FreeType hold for the picture is
@@ -50,8 +32,8 @@ public:
     Canvas& operator=(const Canvas&) = delete;
 
     cairo_t* cr() const { return cr_; }
-    // The picture as PNG, to the staging file of `output`.
-    void save(const StagedOutput& output) const;
+    // The picture drawn so far.
+    Image image() const;
 
     static cairo_font_face_t* face(cairo_t* cr, bool bold);
 
@@ -167,7 +149,7 @@ cairo_font_face_t* Canvas::face(cairo_t* cr, bool bold) {
     return bold ? canvas->bold_ : canvas->regular_;
 }
 
-void Canvas::save(const StagedOutput& output) const {
+Image Canvas::image() const {
     cairo_surface_flush(surface_);
     Image image(width_, height_, 0);
     const unsigned char* data = cairo_image_surface_get_data(surface_);
@@ -177,27 +159,7 @@ void Canvas::save(const StagedOutput& output) const {
         for (int x = 0; x < width_; ++x)
             image.set(x, y, row[x] & 0xFFFFFFu); // RGB24: 0x00RRGGBB in native order
     }
-    writePng(output, image);
-}
-
-void colour(cairo_t* cr, const Rgb& c) {
-    cairo_set_source_rgb(cr, c.r, c.g, c.b);
-}
-
-enum class Align { Left, Centre, Right };
-
-// Text whose baseline starts, centres or ends at (x, y).
-void text(cairo_t* cr, double x, double y, const std::string& s, double size, Align align,
-          bool bold = false) {
-    cairo_set_font_face(cr, Canvas::face(cr, bold));
-    cairo_set_font_size(cr, size);
-    cairo_text_extents_t e;
-    cairo_text_extents(cr, s.c_str(), &e);
-    const double left = align == Align::Left     ? x
-                        : align == Align::Centre ? x - e.x_advance / 2
-                                                 : x - e.x_advance;
-    cairo_move_to(cr, left, y);
-    cairo_show_text(cr, s.c_str());
+    return image;
 }
 
 double textWidth(cairo_t* cr, const std::string& s, double size, bool bold = false) {
@@ -208,24 +170,35 @@ double textWidth(cairo_t* cr, const std::string& s, double size, bool bold = fal
     return e.x_advance;
 }
 
+// True for the bytes that continue a UTF-8 sequence: text is never cut before one.
+bool continuesCharacter(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0u) == 0x80u;
+}
+
 // The text cut with an ellipsis to fit the width.
 std::string fitted(cairo_t* cr, const std::string& s, double size, double width, bool bold = false) {
     if (textWidth(cr, s, size, bold) <= width)
         return s;
     std::string cut = s;
-    while (!cut.empty() && textWidth(cr, cut + "...", size, bold) > width)
+    while (!cut.empty() && textWidth(cr, cut + "...", size, bold) > width) {
         cut.pop_back();
+        while (!cut.empty() && continuesCharacter(cut.back()))
+            cut.pop_back();
+    }
     return cut + "...";
 }
 
 // The text in at most `lines` lines of the width, broken after a space or a closing parenthesis where
 // there is one, the last line cut with an ellipsis.
-std::vector<std::string> wrapped(cairo_t* cr, const std::string& s, double size, double width, int lines) {
+std::vector<std::string> wrapped(cairo_t* cr, const std::string& s, double size, double width, int lines,
+                                 bool bold = false) {
     std::vector<std::string> out;
     std::string rest = s;
-    while (!rest.empty() && static_cast<int>(out.size()) < lines - 1 && textWidth(cr, rest, size) > width) {
+    while (!rest.empty() && static_cast<int>(out.size()) < lines - 1 &&
+           textWidth(cr, rest, size, bold) > width) {
         std::size_t fit = 1;
-        while (fit < rest.size() && textWidth(cr, rest.substr(0, fit + 1), size) <= width)
+        while (fit < rest.size() &&
+               (continuesCharacter(rest[fit]) || textWidth(cr, rest.substr(0, fit + 1), size, bold) <= width))
             ++fit;
         std::size_t cut = fit;
         for (std::size_t i = fit; i > fit / 2; --i) {
@@ -236,26 +209,28 @@ std::vector<std::string> wrapped(cairo_t* cr, const std::string& s, double size,
         }
         out.push_back(rest.substr(0, cut));
         rest = rest.substr(cut);
+        while (!rest.empty() && rest.front() == ' ')
+            rest.erase(0, 1);
     }
     if (!rest.empty())
-        out.push_back(fitted(cr, rest, size, width));
+        out.push_back(fitted(cr, rest, size, width, bold));
     return out;
 }
 
-// Tick positions from lo to hi at a step of 1, 2 or 5 times a power of ten, about `count` of them.
-std::vector<double> ticks(double lo, double hi, int count, double* stepOut) {
-    const double raw = (hi - lo) / std::max(count, 1);
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = power;
-    for (double m : {1.0, 2.0, 5.0, 10.0}) {
-        step = m * power;
-        if (step >= raw)
-            break;
-    }
+// Steps of 1, 2 or 5 times a power of ten, the n-th counted from 1e-6.
+double niceStep(int n) {
+    static const double kMantissas[] = {1.0, 2.0, 5.0};
+    return kMantissas[n % 3] * std::pow(10.0, n / 3 - 6);
+}
+
+// The tick values lo..hi at multiples of step, computed from whole multiples so that no rounding drift
+// loses the last one.
+std::vector<double> tickValues(double lo, double hi, double step) {
     std::vector<double> out;
-    for (double v = std::ceil(lo / step - 1e-9) * step; v <= hi + step * 1e-9; v += step)
-        out.push_back(std::fabs(v) < step * 1e-9 ? 0.0 : v);
-    *stepOut = step;
+    const double first = std::ceil(lo / step - 1e-9);
+    const double last = std::floor(hi / step + 1e-9);
+    for (double i = first; i <= last; i += 1.0)
+        out.push_back(i == 0.0 ? 0.0 : i * step);
     return out;
 }
 
@@ -264,193 +239,530 @@ std::string tickLabel(double value, double step) {
     return formatFixed(value, decimals);
 }
 
-// A plot area inside a picture, mapping data to pixels.
-struct Frame {
-    double left, top, width, height;
-    double x0, x1, y0, y1; // data ranges
+constexpr double kTickLabelSize = 12.0;
+constexpr double kAxisNameSize = 13.0;
+constexpr double kLegendLabelSize = 12.0;
+constexpr double kTitleSize = 16.0;
+constexpr double kSubtitleSize = 12.0;
+constexpr double kPanelLabelSize = 13.0;
+// Levels at or below this are rounding noise of single-precision samples, not a DC component.
+constexpr double kDcFloorDb = -120.0;
+// Space kept free between labels, in pixels.
+constexpr double kLabelGap = 8.0;
+constexpr double kLegendRow = 18.0;
 
-    double px(double x) const { return left + (x - x0) / (x1 - x0) * width; }
-    double py(double y) const { return top + height - (y - y0) / (y1 - y0) * height; }
+enum class Align { Left, Centre, Right };
+
+// Lays out texts: each goes to the layout with its origin and the box of its ink.
+class TextSetter {
+public:
+    TextSetter(cairo_t* cr, std::vector<ChartText>& texts) : cr_(cr), texts_(texts) {}
+
+    cairo_t* cr() const { return cr_; }
+
+    // Horizontal text whose baseline starts, centres or ends at (x, y); the index of the text.
+    std::size_t add(const std::string& s, ChartTextRole role, double x, double y, double size, Align align,
+                    bool bold = false) {
+        const cairo_text_extents_t e = extents(s, size, bold);
+        const double left = align == Align::Left     ? x
+                            : align == Align::Centre ? x - e.x_advance / 2
+                                                     : x - e.x_advance;
+        ChartText t;
+        t.text = s;
+        t.role = role;
+        t.origin = {left, y};
+        t.size = size;
+        t.bold = bold;
+        t.box = {left + e.x_bearing, y + e.y_bearing, left + e.x_bearing + e.width,
+                 y + e.y_bearing + e.height};
+        texts_.push_back(t);
+        return texts_.size() - 1;
+    }
+
+    // Text reading upwards whose baseline is centred on (x, y).
+    std::size_t addVertical(const std::string& s, ChartTextRole role, double x, double y, double size) {
+        const cairo_text_extents_t e = extents(s, size, false);
+        ChartText t;
+        t.text = s;
+        t.role = role;
+        t.origin = {x, y + e.x_advance / 2};
+        t.size = size;
+        t.vertical = true;
+        // Turned a quarter turn against the clock: along the text is up the picture, and the glyphs'
+        // ascent points left.
+        t.box = {t.origin.x + e.y_bearing, t.origin.y - e.x_bearing - e.width,
+                 t.origin.x + e.y_bearing + e.height, t.origin.y - e.x_bearing};
+        texts_.push_back(t);
+        return texts_.size() - 1;
+    }
+
+    double width(const std::string& s, double size, bool bold = false) const {
+        return extents(s, size, bold).x_advance;
+    }
+    // Height above the baseline of digits, for spacing rows of numbers.
+    double digitHeight(double size) const { return -extents("0123456789", size, false).y_bearing; }
+
+private:
+    cairo_text_extents_t extents(const std::string& s, double size, bool bold) const {
+        cairo_set_font_face(cr_, Canvas::face(cr_, bold));
+        cairo_set_font_size(cr_, size);
+        cairo_text_extents_t e;
+        cairo_text_extents(cr_, s.c_str(), &e);
+        return e;
+    }
+
+    cairo_t* cr_;
+    std::vector<ChartText>& texts_;
 };
 
-// Background, grid, numbered ticks, frame and axis labels.
-void drawAxes(cairo_t* cr, const Frame& f, const std::string& xLabel, const std::string& yLabel, int xTicks,
-              int yTicks, double xScale = 1.0) {
-    colour(cr, kPlotArea);
-    cairo_rectangle(cr, f.left, f.top, f.width, f.height);
-    cairo_fill(cr);
-    double xStep = 0.0;
-    double yStep = 0.0;
-    const std::vector<double> xs = ticks(f.x0 * xScale, f.x1 * xScale, xTicks, &xStep);
-    const std::vector<double> ys = ticks(f.y0, f.y1, yTicks, &yStep);
-    cairo_set_line_width(cr, 1.0);
-    for (double x : xs) {
-        const double p = std::round(f.px(x / xScale)) + 0.5;
-        colour(cr, kGrid);
-        cairo_move_to(cr, p, f.top);
-        cairo_line_to(cr, p, f.top + f.height);
-        cairo_stroke(cr);
-        colour(cr, kFrame);
-        cairo_move_to(cr, p, f.top + f.height);
-        cairo_line_to(cr, p, f.top + f.height + 5);
-        cairo_stroke(cr);
-        colour(cr, kText);
-        text(cr, p, f.top + f.height + 19, tickLabel(x, xStep), 12, Align::Centre);
+// Title and up to two lines of subtitle, each cut to the width; returns the y below them.
+double layTitle(TextSetter& setter, double left, double width, const std::string& title,
+                const std::string& subtitle) {
+    double y = 4.0;
+    for (const std::string& line : wrapped(setter.cr(), title, kTitleSize, width - 20, 2, true)) {
+        y += 20.0;
+        setter.add(line, ChartTextRole::Title, left + width / 2, y, kTitleSize, Align::Centre, true);
     }
-    for (double y : ys) {
-        const double p = std::round(f.py(y)) + 0.5;
-        colour(cr, kGrid);
-        cairo_move_to(cr, f.left, p);
-        cairo_line_to(cr, f.left + f.width, p);
-        cairo_stroke(cr);
-        colour(cr, kFrame);
-        cairo_move_to(cr, f.left - 5, p);
-        cairo_line_to(cr, f.left, p);
-        cairo_stroke(cr);
-        colour(cr, kText);
-        text(cr, f.left - 8, p + 4, tickLabel(y, yStep), 12, Align::Right);
-    }
-    colour(cr, kFrame);
-    cairo_rectangle(cr, std::round(f.left) + 0.5, std::round(f.top) + 0.5, std::round(f.width),
-                    std::round(f.height));
-    cairo_stroke(cr);
-    colour(cr, kText);
-    text(cr, f.left + f.width / 2, f.top + f.height + 42, xLabel, 13, Align::Centre);
-    cairo_save(cr);
-    cairo_translate(cr, f.left - 50, f.top + f.height / 2);
-    cairo_rotate(cr, -kPi / 2);
-    text(cr, 0, 0, yLabel, 13, Align::Centre);
-    cairo_restore(cr);
-}
-
-struct LegendEntry {
-    std::string label;
-    Rgb colour;
-    bool dashed;
-    bool dot;
-};
-
-double legendWidth(cairo_t* cr, const std::vector<LegendEntry>& entries) {
-    double width = 0.0;
-    for (const LegendEntry& e : entries)
-        width = std::max(width, textWidth(cr, e.label, 12));
-    return width + 52;
-}
-
-// A boxed legend with its top-left corner at (x, y).
-void drawLegend(cairo_t* cr, double x, double y, const std::vector<LegendEntry>& entries) {
-    const double boxWidth = legendWidth(cr, entries);
-    const double boxHeight = 10 + 18.0 * entries.size();
-    cairo_set_source_rgba(cr, 1, 1, 1, 0.92);
-    cairo_rectangle(cr, x, y, boxWidth, boxHeight);
-    cairo_fill_preserve(cr);
-    colour(cr, kGrid);
-    cairo_set_line_width(cr, 1.0);
-    cairo_stroke(cr);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const LegendEntry& e = entries[i];
-        const double row = y + 14 + 18.0 * i;
-        colour(cr, e.colour);
-        if (e.dot) {
-            cairo_arc(cr, x + 22, row, 3.0, 0, 2 * kPi);
-            cairo_fill(cr);
-        } else {
-            const double dash[] = {6.0, 4.0};
-            cairo_set_dash(cr, dash, e.dashed ? 2 : 0, 0);
-            cairo_set_line_width(cr, 2.0);
-            cairo_move_to(cr, x + 8, row);
-            cairo_line_to(cr, x + 36, row);
-            cairo_stroke(cr);
-            cairo_set_dash(cr, nullptr, 0, 0);
-        }
-        colour(cr, kText);
-        text(cr, x + 44, row + 4, e.label, 12, Align::Left);
-    }
-}
-
-// Title and up to two lines of subtitle; returns the height they take.
-double drawTitle(cairo_t* cr, double width, const std::string& title, const std::string& subtitle) {
-    colour(cr, kText);
-    text(cr, width / 2, 24, fitted(cr, title, 16, width - 20, true), 16, Align::Centre, true);
-    double y = 30.0;
-    for (const std::string& line : wrapped(cr, subtitle, 12, width - 20, 2)) {
+    y += 4.0;
+    for (const std::string& line : wrapped(setter.cr(), subtitle, kSubtitleSize, width - 20, 2)) {
         y += 16.0;
-        text(cr, width / 2, y, line, 12, Align::Centre);
+        setter.add(line, ChartTextRole::Subtitle, left + width / 2, y, kSubtitleSize, Align::Centre);
     }
     return y + 8.0;
 }
 
+// An axis of a plot: its data range and the pixel span it maps onto.
+struct Axis {
+    double lo = 0.0;
+    double hi = 1.0;
+    double from = 0.0; // pixel of lo
+    double to = 1.0;   // pixel of hi
+
+    double pixel(double v) const { return from + (v - lo) / (hi - lo) * (to - from); }
+};
+
+// The finest step whose labels keep `gap` pixels apart on the axis, where `extent` tells how much room
+// a label takes along it. With `widen`, the range grows outwards to whole steps first.
+template <typename Extent> double chooseStep(Axis& axis, double gap, bool widen, Extent extent) {
+    const double span = axis.hi - axis.lo;
+    const double pixels = std::fabs(axis.to - axis.from);
+    int n = 0;
+    while (niceStep(n) < span / 200.0 && n < 60)
+        ++n;
+    for (;; ++n) {
+        const double step = niceStep(n);
+        Axis tried = axis;
+        if (widen) {
+            // A curve a thousandth of a step beyond a tick (single-precision rounding) ends there.
+            tried.lo = std::floor(axis.lo / step + 1e-3) * step;
+            tried.hi = std::ceil(axis.hi / step - 1e-3) * step;
+        }
+        const double spacing = step / (tried.hi - tried.lo) * pixels;
+        double room = 0.0;
+        for (double v : tickValues(tried.lo, tried.hi, step))
+            room = std::max(room, extent(tickLabel(v, step)));
+        if (spacing >= room + gap || n >= 60 || step >= tried.hi - tried.lo) {
+            axis = tried;
+            return step;
+        }
+    }
+}
+
+// A legend laid out in rows below the plot, inside [left, right], starting at `top`: first measured
+// with `place` false for its height, then placed.
+struct LegendItem {
+    ChartSeriesKind kind;
+    std::string label;
+};
+
+constexpr double kLegendKeyWidth = 36.0; // the symbol's room, before the label
+constexpr double kLegendItemGap = 14.0;
+
+double legendRows(TextSetter& setter, const std::vector<LegendItem>& items, double width,
+                  std::vector<std::vector<std::size_t>>* rows, std::vector<double>* rowWidths) {
+    rows->clear();
+    rowWidths->clear();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const double itemWidth = kLegendKeyWidth + std::min(setter.width(items[i].label, kLegendLabelSize),
+                                                            width - kLegendKeyWidth - 8);
+        if (rows->empty() || rowWidths->back() + kLegendItemGap + itemWidth > width - 8) {
+            rows->push_back({});
+            rowWidths->push_back(0.0);
+        } else {
+            rowWidths->back() += kLegendItemGap;
+        }
+        rows->back().push_back(i);
+        rowWidths->back() += itemWidth;
+    }
+    return rows->empty() ? 0.0 : 8.0 + kLegendRow * static_cast<double>(rows->size());
+}
+
+void layLegend(TextSetter& setter, ChartPlot& plot, const std::vector<LegendItem>& items, double centre,
+               double left, double right, double top) {
+    std::vector<std::vector<std::size_t>> rows;
+    std::vector<double> rowWidths;
+    const double height = legendRows(setter, items, right - left, &rows, &rowWidths);
+    if (rows.empty())
+        return;
+    const double width = *std::max_element(rowWidths.begin(), rowWidths.end()) + 8;
+    const double boxLeft = std::max(left, std::min(centre - width / 2, right - width));
+    plot.legend = {std::round(boxLeft) + 0.5, std::round(top) + 0.5, std::round(boxLeft + width) + 0.5,
+                   std::round(top + height) + 0.5};
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const double y = plot.legend.top + 4 + kLegendRow * (static_cast<double>(r) + 0.5);
+        double x = plot.legend.left;
+        for (std::size_t i : rows[r]) {
+            const LegendItem& item = items[i];
+            const std::string label =
+                fitted(setter.cr(), item.label, kLegendLabelSize, right - left - kLegendKeyWidth - 8);
+            ChartLegendEntry entry;
+            entry.kind = item.kind;
+            entry.key = {x + 22, y};
+            entry.label = setter.add(label, ChartTextRole::LegendLabel, x + kLegendKeyWidth + 4, y + 4,
+                                     kLegendLabelSize, Align::Left);
+            plot.legendEntries.push_back(entry);
+            x += kLegendKeyWidth + setter.width(label, kLegendLabelSize) + kLegendItemGap;
+        }
+    }
+}
+
+// Below the frame: tick marks, their labels, the axis name, then the legend.
+constexpr double kTickLabelBaseline = 19.0; // below the frame
+constexpr double kAxisNameBaseline = 42.0;
+constexpr double kLegendTop = 54.0;
+constexpr double kBottomPad = 8.0;
+
+// The space under a frame, legend included, for a panel of this width.
+double spaceBelowFrame(TextSetter& setter, const std::vector<LegendItem>& items, double panelWidth) {
+    std::vector<std::vector<std::size_t>> rows;
+    std::vector<double> rowWidths;
+    return kLegendTop + legendRows(setter, items, panelWidth - 20, &rows, &rowWidths) + kBottomPad;
+}
+
+// A plot's frame, axes, ticks and their labels, the axis names and the legend, in the panel from
+// panelLeft to panelLeft + panelWidth between frameTop and the picture's bottom. The y axis comes with
+// its range; `widenY` lets it grow to whole steps. The x axis may keep `xPad` pixels free inside the
+// frame at each end, the y axis `yPad` at the top. The returned axes map data to pixels.
+struct PlotAxes {
+    Axis x;
+    Axis y;
+};
+
+PlotAxes layPlotFrame(TextSetter& setter, ChartPlot& plot, double panelLeft, double panelWidth,
+                      double frameTop, double pictureHeight, Axis x, Axis y, bool widenY, double xPad,
+                      double yPad, const std::string& xName, const std::string& yName,
+                      const std::vector<LegendItem>& legend) {
+    const double below = spaceBelowFrame(setter, legend, panelWidth);
+    const double frameBottom = std::floor(pictureHeight - below) + 0.5;
+    if (frameBottom - frameTop < 80.0)
+        throw failure("the chart is too small for its plot");
+    const double digits = setter.digitHeight(kTickLabelSize);
+    y.from = frameBottom;
+    y.to = frameTop + yPad;
+    // Rows of numbers read best well apart: at least twice their height between them.
+    const double yStep = chooseStep(y, 2 * digits, widenY, [&](const std::string&) { return digits; });
+    const std::vector<double> yValues = tickValues(y.lo, y.hi, yStep);
+    double labelWidth = 0.0;
+    for (double v : yValues)
+        labelWidth = std::max(labelWidth, setter.width(tickLabel(v, yStep), kTickLabelSize));
+
+    // The axis name at the panel's left edge, then the labels, then the frame.
+    setter.addVertical(fitted(setter.cr(), yName, kAxisNameSize, frameBottom - frameTop),
+                       ChartTextRole::AxisName, panelLeft + 24, (frameTop + frameBottom) / 2, kAxisNameSize);
+    const double frameLeft = std::round(panelLeft + 32 + kLabelGap + labelWidth + kLabelGap) + 0.5;
+    const double frameRight = std::round(panelLeft + panelWidth - 24) + 0.5;
+    plot.frame = {frameLeft, frameTop, frameRight, frameBottom};
+    plot.baseline = frameBottom;
+    x.from = frameLeft + xPad;
+    x.to = frameRight - xPad;
+    const double xStep = chooseStep(x, 2 * kLabelGap, false, [&](const std::string& label) {
+        return setter.width(label, kTickLabelSize);
+    });
+    for (double v : tickValues(x.lo, x.hi, xStep)) {
+        ChartTick tick;
+        tick.value = v;
+        tick.position = std::floor(x.pixel(v) + 1e-6) + 0.5;
+        tick.label = setter.add(tickLabel(v, xStep), ChartTextRole::TickLabel, tick.position,
+                                frameBottom + kTickLabelBaseline, kTickLabelSize, Align::Centre);
+        plot.xTicks.push_back(tick);
+    }
+    for (double v : yValues) {
+        ChartTick tick;
+        tick.value = v;
+        tick.position = std::floor(y.pixel(v) + 1e-6) + 0.5;
+        tick.label = setter.add(tickLabel(v, yStep), ChartTextRole::TickLabel, frameLeft - kLabelGap,
+                                tick.position + digits / 2, kTickLabelSize, Align::Right);
+        plot.yTicks.push_back(tick);
+    }
+    const double frameCentre = (frameLeft + frameRight) / 2;
+    setter.add(fitted(setter.cr(), xName, kAxisNameSize, panelWidth - 20), ChartTextRole::AxisName,
+               frameCentre, frameBottom + kAxisNameBaseline, kAxisNameSize, Align::Centre);
+    layLegend(setter, plot, legend, frameCentre, panelLeft + 10, panelLeft + panelWidth - 10,
+              frameBottom + kLegendTop);
+    return {x, y};
+}
+
+void addSeries(ChartPlot& plot, ChartSeries series) {
+    if (!series.points.empty())
+        plot.series.push_back(std::move(series));
+}
+
+// Drawing ------------------------------------------------------------------------------------------
+
+struct Rgb {
+    double r, g, b;
+};
+
+constexpr Rgb kBackground{1.0, 1.0, 1.0};
+constexpr Rgb kPlotArea{0.98, 0.98, 0.985};
+constexpr Rgb kGrid{0.86, 0.86, 0.88};
+constexpr Rgb kFrame{0.25, 0.25, 0.28};
+constexpr Rgb kText{0.1, 0.1, 0.12};
+constexpr Rgb kCurve{0.0, 0.36, 0.75};
+constexpr Rgb kIdentity{0.55, 0.55, 0.58};
+constexpr Rgb kSpectrum{0.62, 0.62, 0.66};
+constexpr Rgb kHarmonic{0.0, 0.36, 0.75};
+constexpr Rgb kAlias{0.84, 0.16, 0.12};
+constexpr Rgb kDc{0.1, 0.55, 0.2};
+
+constexpr double kPi = 3.14159265358979323846;
+
+void colour(cairo_t* cr, const Rgb& c) {
+    cairo_set_source_rgb(cr, c.r, c.g, c.b);
+}
+
+void strokeLine(cairo_t* cr, double x0, double y0, double x1, double y1) {
+    cairo_move_to(cr, x0, y0);
+    cairo_line_to(cr, x1, y1);
+    cairo_stroke(cr);
+}
+
+void drawPolyline(cairo_t* cr, const std::vector<ChartPoint>& points) {
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (i == 0)
+            cairo_move_to(cr, points[i].x, points[i].y);
+        else
+            cairo_line_to(cr, points[i].x, points[i].y);
+    }
+    cairo_stroke(cr);
+}
+
+void lineStyle(cairo_t* cr, ChartSeriesKind kind) {
+    const double dash[] = {6.0, 4.0};
+    cairo_set_dash(cr, dash, kind == ChartSeriesKind::Identity ? 2 : 0, 0);
+    cairo_set_line_width(cr, kind == ChartSeriesKind::Identity ? 1.5 : 2.2);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    colour(cr, kind == ChartSeriesKind::Identity ? kIdentity : kCurve);
+}
+
+const Rgb& markerColour(ChartSeriesKind kind) {
+    return kind == ChartSeriesKind::Harmonics ? kHarmonic : kind == ChartSeriesKind::Aliases ? kAlias : kDc;
+}
+
+void drawStem(cairo_t* cr, ChartSeriesKind kind, double x, double y, double baseline) {
+    colour(cr, markerColour(kind));
+    cairo_set_line_width(cr, kind == ChartSeriesKind::Aliases ? 1.0 : 1.5);
+    strokeLine(cr, x, baseline, x, y);
+}
+
+void drawMarker(cairo_t* cr, ChartSeriesKind kind, double x, double y) {
+    colour(cr, markerColour(kind));
+    switch (kind) {
+    case ChartSeriesKind::Harmonics:
+        cairo_arc(cr, x, y, 3.5, 0, 2 * kPi);
+        cairo_fill(cr);
+        break;
+    case ChartSeriesKind::Dc:
+        cairo_rectangle(cr, x - 3.5, y - 3.5, 7.0, 7.0);
+        cairo_fill(cr);
+        break;
+    default:
+        // Hollow, a size larger than the dot: a harmonic on the same spot shows inside it.
+        cairo_set_line_width(cr, 1.5);
+        cairo_move_to(cr, x - 5.5, y - 3.5);
+        cairo_line_to(cr, x + 5.5, y - 3.5);
+        cairo_line_to(cr, x, y + 5.5);
+        cairo_close_path(cr);
+        cairo_stroke(cr);
+        break;
+    }
+}
+
+void drawSeries(cairo_t* cr, const ChartPlot& plot) {
+    cairo_save(cr);
+    cairo_rectangle(cr, plot.frame.left, plot.frame.top, plot.frame.right - plot.frame.left,
+                    plot.frame.bottom - plot.frame.top);
+    cairo_clip(cr);
+    for (const ChartSeries& s : plot.series) {
+        if (s.kind == ChartSeriesKind::Identity || s.kind == ChartSeriesKind::Curve) {
+            lineStyle(cr, s.kind);
+            drawPolyline(cr, s.points);
+            cairo_set_dash(cr, nullptr, 0, 0);
+        } else if (s.kind == ChartSeriesKind::Bins) {
+            colour(cr, kSpectrum);
+            cairo_set_line_width(cr, 1.0);
+            for (const ChartPoint& p : s.points) {
+                cairo_move_to(cr, p.x, plot.baseline);
+                cairo_line_to(cr, p.x, p.y);
+            }
+            cairo_stroke(cr);
+        }
+    }
+    // Stems first, aliases beneath the rest; then the markers, aliases last and hollow.
+    for (ChartSeriesKind kind : {ChartSeriesKind::Aliases, ChartSeriesKind::Dc, ChartSeriesKind::Harmonics})
+        for (const ChartSeries& s : plot.series)
+            if (s.kind == kind)
+                for (const ChartPoint& p : s.points)
+                    drawStem(cr, kind, p.x, p.y, plot.baseline);
+    cairo_restore(cr);
+    for (ChartSeriesKind kind : {ChartSeriesKind::Harmonics, ChartSeriesKind::Dc, ChartSeriesKind::Aliases})
+        for (const ChartSeries& s : plot.series)
+            if (s.kind == kind)
+                for (const ChartPoint& p : s.points)
+                    drawMarker(cr, kind, p.x, p.y);
+}
+
+void drawAxes(cairo_t* cr, const ChartPlot& plot) {
+    const ChartBox& f = plot.frame;
+    colour(cr, kPlotArea);
+    cairo_rectangle(cr, f.left, f.top, f.right - f.left, f.bottom - f.top);
+    cairo_fill(cr);
+    cairo_set_line_width(cr, 1.0);
+    for (const ChartTick& t : plot.xTicks) {
+        colour(cr, kGrid);
+        strokeLine(cr, t.position, f.top, t.position, f.bottom);
+        colour(cr, kFrame);
+        strokeLine(cr, t.position, f.bottom, t.position, f.bottom + 5);
+    }
+    for (const ChartTick& t : plot.yTicks) {
+        colour(cr, kGrid);
+        strokeLine(cr, f.left, t.position, f.right, t.position);
+        colour(cr, kFrame);
+        strokeLine(cr, f.left - 5, t.position, f.left, t.position);
+    }
+}
+
+void drawFrame(cairo_t* cr, const ChartPlot& plot) {
+    const ChartBox& f = plot.frame;
+    colour(cr, kFrame);
+    cairo_set_line_width(cr, 1.0);
+    cairo_rectangle(cr, f.left, f.top, f.right - f.left, f.bottom - f.top);
+    cairo_stroke(cr);
+}
+
+void drawLegend(cairo_t* cr, const ChartPlot& plot) {
+    if (plot.legendEntries.empty())
+        return;
+    const ChartBox& b = plot.legend;
+    colour(cr, kBackground);
+    cairo_rectangle(cr, b.left, b.top, b.right - b.left, b.bottom - b.top);
+    cairo_fill_preserve(cr);
+    colour(cr, kGrid);
+    cairo_set_line_width(cr, 1.0);
+    cairo_stroke(cr);
+    for (const ChartLegendEntry& e : plot.legendEntries) {
+        const ChartPoint k = e.key;
+        switch (e.kind) {
+        case ChartSeriesKind::Curve:
+        case ChartSeriesKind::Identity:
+            lineStyle(cr, e.kind);
+            strokeLine(cr, k.x - 14, k.y, k.x + 14, k.y);
+            cairo_set_dash(cr, nullptr, 0, 0);
+            break;
+        case ChartSeriesKind::Bins:
+            colour(cr, kSpectrum);
+            cairo_set_line_width(cr, 1.0);
+            for (double dx : {-6.0, -3.0, 0.0, 3.0, 6.0})
+                strokeLine(cr, k.x + dx + 0.5, k.y + 6, k.x + dx + 0.5,
+                           k.y + 2 - 3 * std::fabs(std::fabs(dx) - 3.0));
+            break;
+        default:
+            drawStem(cr, e.kind, k.x, k.y, k.y + 8);
+            drawMarker(cr, e.kind, k.x, k.y - 1);
+            break;
+        }
+    }
+}
+
+void drawTexts(cairo_t* cr, const std::vector<ChartText>& texts) {
+    colour(cr, kText);
+    for (const ChartText& t : texts) {
+        cairo_set_font_face(cr, Canvas::face(cr, t.bold));
+        cairo_set_font_size(cr, t.size);
+        cairo_save(cr);
+        cairo_translate(cr, t.origin.x, t.origin.y);
+        if (t.vertical)
+            cairo_rotate(cr, -kPi / 2);
+        cairo_move_to(cr, 0, 0);
+        cairo_show_text(cr, t.text.c_str());
+        cairo_restore(cr);
+    }
+}
+
 } // namespace
 
-void writeTransferChart(const StagedOutput& output, const TransferChart& chart, int size) {
-    const Canvas canvas(size, size);
-    cairo_t* cr = canvas.cr();
-    colour(cr, kBackground);
-    cairo_paint(cr);
+ChartLayout transferChartLayout(const TransferChart& chart, int size) {
+    if (size < kMinTransferChartSize)
+        throw usageError("a transfer chart needs at least " + std::to_string(kMinTransferChartSize) + " x " +
+                         std::to_string(kMinTransferChartSize) +
+                         " pixels for its title, tick labels and legend");
+    ChartLayout layout;
+    layout.width = size;
+    layout.height = size;
+    const Canvas measure(1, 1);
+    TextSetter setter(measure.cr(), layout.texts);
 
-    // Output range: +-5 V, grown in whole volts to hold the curve (within reason).
-    double lo = -5.0;
-    double hi = 5.0;
+    // Output range: +-5 V, grown to hold the curve (within reason), then to whole tick steps.
+    Axis y{-5.0, 5.0, 0.0, 1.0};
     for (float v : chart.table) {
         const double volts = static_cast<double>(v) * 10.0;
         if (std::isfinite(volts)) {
-            lo = std::min(lo, std::max(std::floor(volts), -1000.0));
-            hi = std::max(hi, std::min(std::ceil(volts), 1000.0));
+            y.lo = std::min(y.lo, std::max(volts, -1000.0));
+            y.hi = std::max(y.hi, std::min(volts, 1000.0));
         }
     }
-    const double margin = 70.0;
-    const double top = drawTitle(cr, size, chart.title, chart.subtitle) + 6.0;
-    Frame f{margin, top, size - margin - 20.0, size - top - 58.0, -5.0, 5.0, lo, hi};
-    drawAxes(cr, f, "input / V", "output / V", 10, 10);
+    const bool anyFinite =
+        std::any_of(chart.table.begin(), chart.table.end(), [](float v) { return std::isfinite(v); });
+    std::vector<LegendItem> legend;
+    if (anyFinite)
+        legend.push_back({ChartSeriesKind::Curve, "transfer curve"});
+    legend.push_back({ChartSeriesKind::Identity, "identity (output = input)"});
+    const double frameTop = std::round(layTitle(setter, 0, size, chart.title, chart.subtitle)) + 0.5;
+    ChartPlot plot;
+    const PlotAxes axes = layPlotFrame(setter, plot, 0, size, frameTop, size, Axis{-5.0, 5.0, 0.0, 1.0}, y,
+                                       true, 0.0, 0.0, "input / V", "output / V", legend);
 
-    cairo_save(cr);
-    cairo_rectangle(cr, f.left, f.top, f.width, f.height);
-    cairo_clip(cr);
-    const double dash[] = {6.0, 4.0};
-    cairo_set_dash(cr, dash, 2, 0);
-    cairo_set_line_width(cr, 1.5);
-    colour(cr, kIdentity);
-    cairo_move_to(cr, f.px(-5.0), f.py(-5.0));
-    cairo_line_to(cr, f.px(5.0), f.py(5.0));
-    cairo_stroke(cr);
-    cairo_set_dash(cr, nullptr, 0, 0);
-
-    colour(cr, kCurve);
-    cairo_set_line_width(cr, 2.2);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    bool drawing = false;
+    addSeries(plot, {ChartSeriesKind::Identity,
+                     {{axes.x.pixel(-5.0), axes.y.pixel(-5.0)}, {axes.x.pixel(5.0), axes.y.pixel(5.0)}}});
+    ChartSeries piece{ChartSeriesKind::Curve, {}};
     const int last = static_cast<int>(chart.table.size()) - 1;
     for (int i = 0; i <= last; ++i) {
         const double volts = static_cast<double>(chart.table[static_cast<std::size_t>(i)]) * 10.0;
         if (!std::isfinite(volts)) {
-            drawing = false;
+            addSeries(plot, std::move(piece));
+            piece = {ChartSeriesKind::Curve, {}};
             continue;
         }
-        const double x = f.px(-5.0 + 10.0 * i / std::max(last, 1));
-        const double y = f.py(std::max(lo - 1.0, std::min(volts, hi + 1.0)));
-        if (drawing)
-            cairo_line_to(cr, x, y);
-        else
-            cairo_move_to(cr, x, y);
-        drawing = true;
+        // Beyond the range a point lies just outside the frame, where the clip cuts the line.
+        const double shown = std::max(axes.y.lo - 1.0, std::min(volts, axes.y.hi + 1.0));
+        piece.points.push_back({axes.x.pixel(-5.0 + 10.0 * i / std::max(last, 1)), axes.y.pixel(shown)});
     }
-    cairo_stroke(cr);
-    cairo_restore(cr);
-
-    drawLegend(
-        cr, f.left + 10, f.top + 10,
-        {{"transfer curve", kCurve, false, false}, {"identity (output = input)", kIdentity, true, false}});
-    canvas.save(output);
+    addSeries(plot, std::move(piece));
+    layout.plots.push_back(std::move(plot));
+    return layout;
 }
 
-void writeSpectrumChart(const StagedOutput& output, const SpectrumChart& chart, int panelWidth, int height) {
+ChartLayout spectrumChartLayout(const SpectrumChart& chart, int panelWidth, int height) {
+    if (panelWidth < kMinSpectrumPanelWidth || height < kMinSpectrumChartHeight)
+        throw usageError("a spectrum chart needs at least " + std::to_string(kMinSpectrumPanelWidth) + " x " +
+                         std::to_string(kMinSpectrumChartHeight) + " pixels per panel");
     const int panels = static_cast<int>(std::max<std::size_t>(chart.panels.size(), 1));
-    const int width = panelWidth * panels;
-    const Canvas canvas(width, height);
-    cairo_t* cr = canvas.cr();
-    colour(cr, kBackground);
-    cairo_paint(cr);
-    const double titleHeight = drawTitle(cr, width, chart.title, chart.subtitle);
+    ChartLayout layout;
+    layout.width = panelWidth * panels;
+    layout.height = height;
+    const Canvas measure(1, 1);
+    TextSetter setter(measure.cr(), layout.texts);
+    const double titleBottom = layTitle(setter, 0, layout.width, chart.title, chart.subtitle);
 
     // One level range for all panels so they compare at a glance.
     double top = 0.0;
@@ -460,68 +772,105 @@ void writeSpectrumChart(const StagedOutput& output, const SpectrumChart& chart, 
     }
     const double bottom = -160.0;
 
-    for (int i = 0; i < static_cast<int>(chart.panels.size()); ++i) {
-        const SpectrumPanel& p = chart.panels[static_cast<std::size_t>(i)];
-        const double nyquist = p.sampleRate / 2.0;
-        const double frameTop = titleHeight + 28.0;
-        Frame f{panelWidth * i + 78.0,
-                frameTop,
-                panelWidth - 78.0 - 22.0,
-                height - frameTop - 58.0,
-                0.0,
-                nyquist,
-                bottom,
-                top};
-        colour(cr, kText);
-        text(cr, f.left + f.width / 2, frameTop - 10.0, p.label, 13, Align::Centre, true);
-        drawAxes(cr, f, "frequency / kHz", "level / dBFS (0 dBFS = 10 V peak)", 12, 8, 1e-3);
+    // Panel labels, wrapped alike, so that every panel's frame starts at the same height.
+    std::vector<std::vector<std::string>> labels;
+    std::size_t labelLines = 0;
+    for (const SpectrumPanel& p : chart.panels) {
+        std::string label = p.label;
+        if (p.hasFigures)
+            label += (label.empty() ? "" : ": ") + std::string("aliasing ") + formatFixed(p.aliasingDb, 1) +
+                     " dB, THD " + formatFixed(p.thdPercent, 2) + " %, both relative to the fundamental";
+        labels.push_back(wrapped(setter.cr(), label, kPanelLabelSize, panelWidth - 20, 2, true));
+        labelLines = std::max(labelLines, labels.back().size());
+    }
+    const double frameTop = std::round(titleBottom + 18.0 * static_cast<double>(labelLines) + 8.0) + 0.5;
 
-        cairo_save(cr);
-        cairo_rectangle(cr, f.left, f.top, f.width, f.height);
-        cairo_clip(cr);
+    for (std::size_t i = 0; i < chart.panels.size(); ++i) {
+        const SpectrumPanel& p = chart.panels[i];
+        const double panelLeft = static_cast<double>(panelWidth) * static_cast<double>(i);
+        const double nyquist = p.sampleRate / 2.0;
         const std::size_t bins = p.decibels.size();
+        const double binHz = bins > 1 ? nyquist / static_cast<double>(bins - 1) : 0.0;
+
+        // What the panel will draw decides what its legend names.
+        auto marked = [&](const std::vector<char>& marks) {
+            for (std::size_t k = 1; k < std::min(bins, marks.size()); ++k)
+                if (marks[k] && p.decibels[k] >= bottom + 10.0)
+                    return true;
+            return false;
+        };
+        const bool drawsDc = bins > 0 && p.decibels[0] > kDcFloorDb;
+        std::vector<LegendItem> legend;
+        if (marked(p.binIsHarmonic))
+            legend.push_back({ChartSeriesKind::Harmonics, "harmonics"});
+        if (marked(p.binIsAlias))
+            legend.push_back(
+                {ChartSeriesKind::Aliases,
+                 "aliases: harmonics above " + formatDouble(nyquist / 1000.0) + " kHz, folded back"});
+        if (drawsDc)
+            legend.push_back({ChartSeriesKind::Dc, "DC"});
+        if (bins > 1)
+            legend.push_back({ChartSeriesKind::Bins, "all bins"});
+
+        double y = titleBottom;
+        for (const std::string& line : labels[i]) {
+            y += 18.0;
+            setter.add(line, ChartTextRole::PanelLabel, panelLeft + panelWidth / 2.0, y, kPanelLabelSize,
+                       Align::Centre, true);
+        }
+        ChartPlot plot;
+        // The frequency axis keeps a few pixels free at both ends, so that markers at 0 Hz (DC) and at
+        // half the rate are drawn whole; the level axis the same at the top.
+        const PlotAxes axes =
+            layPlotFrame(setter, plot, panelLeft, panelWidth, frameTop, height,
+                         Axis{0.0, nyquist / 1000.0, 0.0, 1.0}, Axis{bottom, top, 0.0, 1.0}, false, 8.0, 8.0,
+                         "frequency / kHz", "level / dBFS (0 dBFS = 10 V peak)", legend);
+        auto px = [&](std::size_t k) { return axes.x.pixel(static_cast<double>(k) * binHz / 1000.0); };
+        auto py = [&](double level) { return axes.y.pixel(std::max(bottom, std::min(level, top))); };
+
         // The whole spectrum: per pixel column, the highest bin in it.
-        colour(cr, kSpectrum);
-        cairo_set_line_width(cr, 1.0);
-        const int columns = static_cast<int>(f.width);
-        for (int c = 0; c < columns && bins > 1; ++c) {
-            const std::size_t first = static_cast<std::size_t>(static_cast<double>(c) / columns * (bins - 1));
+        ChartSeries columns{ChartSeriesKind::Bins, {}};
+        const int count = static_cast<int>(axes.x.to - axes.x.from);
+        for (int c = 0; c < count && bins > 1; ++c) {
+            const auto first = static_cast<std::size_t>(static_cast<double>(c) / count * (bins - 1));
             const std::size_t end = std::max(
-                first + 1, static_cast<std::size_t>(static_cast<double>(c + 1) / columns * (bins - 1)));
+                first + 1, static_cast<std::size_t>(static_cast<double>(c + 1) / count * (bins - 1)));
             double level = -1e9;
             for (std::size_t k = first; k < end && k < bins; ++k)
                 level = std::max(level, p.decibels[k]);
-            const double x = f.left + c + 0.5;
-            cairo_move_to(cr, x, f.py(bottom));
-            cairo_line_to(cr, x, f.py(std::max(level, bottom)));
+            if (level > bottom)
+                columns.points.push_back({axes.x.from + c + 0.5, py(level)});
         }
-        cairo_stroke(cr);
-        // Harmonics and aliases as stems with a dot, aliases first so harmonics stay on top.
-        for (int pass = 0; pass < 2; ++pass) {
-            const std::vector<char>& marks = pass == 0 ? p.binIsAlias : p.binIsHarmonic;
-            colour(cr, pass == 0 ? kAlias : kHarmonic);
-            for (std::size_t k = 1; k < std::min(bins, marks.size()); ++k) {
-                if (!marks[k] || p.decibels[k] < bottom + 10.0)
-                    continue;
-                const double x = f.px(static_cast<double>(k) / (bins - 1) * nyquist);
-                const double y = f.py(p.decibels[k]);
-                cairo_set_line_width(cr, 1.5);
-                cairo_move_to(cr, x, f.py(bottom));
-                cairo_line_to(cr, x, y);
-                cairo_stroke(cr);
-                cairo_arc(cr, x, y, 3.0, 0, 2 * kPi);
-                cairo_fill(cr);
-            }
+        addSeries(plot, std::move(columns));
+        for (ChartSeriesKind kind : {ChartSeriesKind::Harmonics, ChartSeriesKind::Aliases}) {
+            const std::vector<char>& marks =
+                kind == ChartSeriesKind::Harmonics ? p.binIsHarmonic : p.binIsAlias;
+            ChartSeries markers{kind, {}};
+            for (std::size_t k = 1; k < std::min(bins, marks.size()); ++k)
+                if (marks[k] && p.decibels[k] >= bottom + 10.0)
+                    markers.points.push_back({px(k), py(p.decibels[k])});
+            addSeries(plot, std::move(markers));
         }
-        cairo_restore(cr);
-        const std::vector<LegendEntry> legend = {
-            {"harmonics", kHarmonic, false, true},
-            {"aliases (harmonics above " + formatDouble(nyquist / 1000.0) + " kHz, folded back)", kAlias,
-             false, true},
-            {"all bins", kSpectrum, false, false}};
-        drawLegend(cr, f.left + f.width - legendWidth(cr, legend) - 10, f.top + 10, legend);
+        if (drawsDc)
+            addSeries(plot, {ChartSeriesKind::Dc, {{px(0), py(p.decibels[0])}}});
+        layout.plots.push_back(std::move(plot));
     }
-    canvas.save(output);
+    return layout;
+}
+
+Image drawChart(const ChartLayout& layout) {
+    const Canvas canvas(layout.width, layout.height);
+    cairo_t* cr = canvas.cr();
+    colour(cr, kBackground);
+    cairo_paint(cr);
+    for (const ChartPlot& plot : layout.plots) {
+        drawAxes(cr, plot);
+        drawSeries(cr, plot);
+        drawFrame(cr, plot);
+        drawLegend(cr, plot);
+    }
+    drawTexts(cr, layout.texts);
+    return canvas.image();
 }
 
 } // namespace shaperhost

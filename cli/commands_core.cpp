@@ -1,6 +1,8 @@
 // list and table: the commands every build has.
+#include <charconv>
 #include <iostream>
 #include <sstream>
+#include <system_error>
 
 #include "cli/charts.h"
 #include "cli/cli_error.h"
@@ -143,7 +145,7 @@ void runTable(Session& session, const TableOptions& options) {
     if (csvFile != nullptr)
         notes << "wrote " << options.csv << " (" << kTableEntries << " table entries)\n";
     if (pngFile != nullptr)
-        notes << "wrote " << options.png << " (transfer curve, -5 V..+5 V in, grid every volt)\n";
+        notes << "wrote " << options.png << " (transfer curve, -5 V..+5 V in)\n";
     if (options.json)
         printJson(tableJson(module.id, text, table));
 }
@@ -172,9 +174,25 @@ void addTableCommand(CLI::App& app, Session& session) {
                      "CSV file to write, - for standard output (the default when nothing else is asked for)")
         ->check(fileName());
     command->add_flag("--json", options->json, "the table as one JSON document on standard output");
-    command->add_option("--png", options->png, "PNG file for the transfer curve")->check(fileName());
-    command->add_option("--plot-size", options->plotSize, "plot width and height in pixels")
-        ->check(wholeNumberRange(64, 4096))
+    command->add_option("--png", options->png, "PNG file for the transfer curve")
+        ->check(fileName())
+        ->check(CLI::Validator(pngNameProblem, "FILE.png"));
+    command
+        ->add_option("--plot-size", options->plotSize,
+                     "plot width and height in pixels, " + std::to_string(kMinTransferChartSize) + " to 4096")
+        ->check(CLI::Validator(
+            [](const std::string& value) -> std::string {
+                int size = 0;
+                const char* end = value.data() + value.size();
+                const auto read = std::from_chars(value.data(), end, size);
+                if (read.ec != std::errc() || read.ptr != end || size > 4096)
+                    return "must be a whole number of pixels up to 4096";
+                if (size < kMinTransferChartSize)
+                    return "a transfer chart needs at least " + std::to_string(kMinTransferChartSize) +
+                           " pixels to fit its title, tick labels and legend";
+                return {};
+            },
+            "PIXELS"))
         ->capture_default_str();
     command->callback([&session, options] { runTable(session, *options); });
 }

@@ -173,7 +173,9 @@ void addEditorCommand(CLI::App& app, Session& session) {
     command->add_option("--zoom", options->zoom, "enlarge the PNG by this factor")
         ->check(wholeNumberRange(1, 16))
         ->capture_default_str();
-    command->add_option("--png", options->png, "PNG file for the panel after the drags")->check(fileName());
+    command->add_option("--png", options->png, "PNG file for the panel after the drags")
+        ->check(fileName())
+        ->check(CLI::Validator(pngNameProblem, "FILE.png"));
     command->add_option("--drag", options->drags,
                         "X0,Y0:X1,Y1: press at X0,Y0, move to X1,Y1, release (pixels; repeatable)");
     command->add_option("--steps", options->steps, "mouse moves per drag")

@@ -623,11 +623,12 @@ void checkAnalyzeJob(const AnalyzeJob& job) {
 
 SpectrumPanel spectrumPanel(const AnalyzeJob& job, const AnalyzeSummary& summary) {
     SpectrumPanel panel;
-    panel.label = (job.oversample == 1 ? std::string("no oversampling")
-                                       : "oversampled " + std::to_string(job.oversample) + "x (" +
-                                             (job.quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")") +
-                  ": aliasing " + formatFixed(summary.analysis.aliasToSignalDb, 1) + " dB, THD " +
-                  formatFixed(summary.analysis.thdPercent, 2) + " %";
+    panel.label = job.oversample == 1 ? std::string("no oversampling")
+                                      : "oversampled " + std::to_string(job.oversample) + "x (" +
+                                            (job.quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")";
+    panel.hasFigures = true;
+    panel.aliasingDb = summary.analysis.aliasToSignalDb;
+    panel.thdPercent = summary.analysis.thdPercent;
     panel.decibels = summary.analysis.spectrumDecibels;
     panel.binIsHarmonic = summary.analysis.binIsHarmonic;
     panel.binIsAlias = summary.analysis.binIsAlias;
@@ -820,7 +821,9 @@ void addAnalyzeCommand(CLI::App& app, Session& session) {
                      "harmonics to list, the fundamental included (0: all below half the sample rate)")
         ->check(wholeNumberRange(0, 100000))
         ->capture_default_str();
-    command->add_option("--png", job.png, "PNG file for the spectrum")->check(fileName());
+    command->add_option("--png", job.png, "PNG file for the spectrum")
+        ->check(fileName())
+        ->check(CLI::Validator(pngNameProblem, "FILE.png"));
     addOversampleOptions(*command, job.oversample, options->quality);
     command->add_flag("--json", options->json, "one JSON document on standard output instead of the report");
     command->callback([&session, options] { runAnalyze(session, *options); });

@@ -19,6 +19,21 @@ int checkedSide(int side) {
 
 } // namespace
 
+std::string pngNameProblem(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return {};
+    std::string extension = name.substr(dot + 1);
+    for (char& c : extension)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (extension == "png")
+        return {};
+    return "pictures are written as PNG: give '" + path + "' a name ending in .png (not ." +
+           name.substr(dot + 1) + ")";
+}
+
 Image::Image(int w, int h, uint32_t fillColour) : width(checkedSide(w)), height(checkedSide(h)) {
     const long long pixels = static_cast<long long>(w) * h;
     if (pixels > kMaxImagePixels)

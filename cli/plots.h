@@ -30,6 +30,11 @@ constexpr uint32_t colour(int r, int g, int b) {
     return (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) | static_cast<uint32_t>(b);
 }
 
+// Pictures are written as PNG only, so a name that says otherwise (out.jpg) would mislead whoever opens
+// it: what is wrong with such a name, or nothing for a name ending in .png (any letter case) or without
+// an extension (pipes such as /dev/stdout).
+std::string pngNameProblem(const std::string& path);
+
 // Writes the image as an 8-bit RGB PNG to the staging file of `output`; failures are failure errors.
 void writePng(const StagedOutput& output, const Image& image);
 // Stages, writes and commits one PNG file.

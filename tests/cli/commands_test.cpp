@@ -171,6 +171,53 @@ TEST_F(ShaperhostCommands, DemoWritesReadableSoundsAndPictures) {
     EXPECT_LT(oversampled, plain - 20.0) << r.out;
 }
 
+using BadCall = std::vector<std::string>;
+
+TEST_F(ShaperhostCommands, DemoWithoutOversamplingReportsAndDrawsOnlyWhatItRendered) {
+    const RunResult r = run({"demo", "--out", path("demo"), "--oversample", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find("8x"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("oversampled"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("dB without oversampling (relative to the fundamental)"), std::string::npos)
+        << r.out;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(readPngSize(path("demo/soft-clip-spectrum.png"), &width, &height));
+    EXPECT_EQ(width, 900) << "one panel: the spectrum without oversampling";
+}
+
+TEST_F(ShaperhostCommands, ChartsBelowTheirMinimumSizeAreRefused) {
+    const BadCall small = {"table", "-m", "Curve Waveshaper", "--plot-size", "319", "--png", path("t.png")};
+    RunResult r = run(small);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("at least 320 pixels"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists("t.png"));
+    r = run({"table", "-m", "Curve Waveshaper", "--plot-size", "320", "--png", path("t.png")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(readPngSize(path("t.png"), &width, &height));
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 320);
+}
+
+TEST_F(ShaperhostCommands, PicturesAreWrittenOnlyUnderNamesThatSayPng) {
+    const BadCall jpegNames[] = {
+        {"table", "-m", "Curve Waveshaper", "--png", path("t.jpg")},
+        {"analyze", "-m", "Curve Waveshaper", "--png", path("t.jpg")},
+        {"editor", "--png", path("t.jpg")},
+    };
+    for (const BadCall& call : jpegNames) {
+        const RunResult r = run(call);
+        EXPECT_EQ(r.exitCode, 2) << call[0] << ": " << r.err;
+        EXPECT_NE(r.err.find(".png"), std::string::npos) << call[0] << ": " << r.err;
+        EXPECT_FALSE(exists("t.jpg")) << call[0];
+    }
+    const RunResult r = run({"table", "-m", "Curve Waveshaper", "--png", path("T.PNG")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(exists("T.PNG"));
+}
+
 struct BadInput {
     const char* name;
     std::vector<std::string> args; // "@" stands for the test folder, "%" for the program folder
@@ -230,7 +277,7 @@ TEST_F(ShaperhostCommands, BadInputGivesItsErrorAndLeavesNoOutput) {
          {"table", "-m", "VU Reridezizi2D", "--csv", "@/blocker/out.wav"},
          1,
          "cannot write"},
-        {"malformed drag", {"editor", "--drag", "50;50", "--png", "@/out.wav"}, 2, "--drag expects"},
+        {"malformed drag", {"editor", "--drag", "50;50", "--png", "@/out.png"}, 2, "--drag expects"},
         {"library not loadable",
          {"--library", "@/notes.txt", "--description", "%waveshapers.json", "render", "-m", "VU Reridezizi2D",
           "-o", "@/out.wav"},

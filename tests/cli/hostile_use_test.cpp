@@ -191,10 +191,10 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          "it is a folder",
          "demo/test-signal.wav"},
         {"the same file for two outputs",
-         {"table", "-m", formula, "--csv", "@/keep.csv", "--png", "@/./keep.csv"},
+         {"table", "-m", formula, "--csv", "@/keep.png", "--png", "@/./keep.png"},
          2,
          "is given for two outputs",
-         "keep.csv"},
+         "keep.png"},
         {"output is a folder", {"render", "-m", formula, "-o", "@/folder.wav"}, 1, "it is a folder", ""},
         // An output that is a file the command reads, by any name, is a wrong command line, refused before
         // anything is written.
