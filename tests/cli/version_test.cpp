@@ -16,7 +16,14 @@ TEST_F(ShaperhostVersion, PrintsTheProgramVersionAndTheLoadedLibrarysSdkInformat
     const RunResult r = run({"--version"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.rfind("shaperhost " SHAPERHOST_EXPECTED_VERSION, 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("Module library: " + programLibrary()), std::string::npos) << r.out;
+    // The library beside the program; a Windows program under Wine gives its own form of the path.
+    const std::string library = programLibrary();
+    const std::size_t line = r.out.find("Module library: ");
+    ASSERT_NE(line, std::string::npos) << r.out;
+    const std::size_t end = r.out.find('\n', line);
+    const std::string libraryName = library.substr(library.find_last_of('/') + 1);
+    const std::string shown = r.out.substr(line, end - line);
+    EXPECT_NE(shown.find(libraryName), std::string::npos) << shown;
     EXPECT_NE(r.out.find("built with \"MS Compiler V"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("SDK version 30800"), std::string::npos) << r.out;
     EXPECT_TRUE(r.err.empty()) << r.err;
