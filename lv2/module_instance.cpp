@@ -56,6 +56,21 @@ ModuleInstance::~ModuleInstance() {
         raw::release(plugin);
 }
 
+void ModuleInstance::useBuffers(const float* in, float* out) {
+    // The input pin's buffer is declared writable in the contract, but the module only reads it.
+    raw::plugin2::assignPinBuffer(plugin, 1, const_cast<float*>(in));
+    raw::plugin2::assignPinBuffer(plugin, 2, out);
+    ownBuffers = false;
+}
+
+void ModuleInstance::useOwnBuffers() {
+    if (ownBuffers)
+        return;
+    raw::plugin2::assignPinBuffer(plugin, 1, inputBuffer.data());
+    raw::plugin2::assignPinBuffer(plugin, 2, outputBuffer.data());
+    ownBuffers = true;
+}
+
 void ModuleInstance::processBlock(int32_t sampleFrames, const gmpi::HostEvent* events) {
     raw::plugin2::processBlock(plugin, sampleFrames, events);
 }

@@ -29,6 +29,11 @@ public:
     const float* output() const { return outputBuffer.data(); }
     int32_t blockSize() const { return static_cast<int32_t>(inputBuffer.size()); }
 
+    // [processing thread] Hands the module other buffers for pins 1 and 2 (a host's own, of at least
+    // the next block's length; the module only reads the input), or its own again. Allocates nothing.
+    void useBuffers(const float* in, float* out);
+    void useOwnBuffers();
+
     // [processing thread] One block of at most blockSize samples. Allocates nothing.
     void processBlock(int32_t sampleFrames, const gmpi::HostEvent* events);
     int32_t sleepRequests() const { return host.sleepRequests; }
@@ -36,6 +41,7 @@ public:
 private:
     mphost::ProcessingHost host;
     void* plugin = nullptr; // the IMpPlugin2 face
+    bool ownBuffers = true;
     std::vector<float> inputBuffer;
     std::vector<float> outputBuffer;
 };

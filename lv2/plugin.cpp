@@ -345,6 +345,13 @@ void Plugin::processChunk(uint32_t first, int count) {
         float* out = audioOut[c] + first; // may be the input's buffer: each frame is read before written
         ModuleInstance& module = *modules[c];
         const bool oversampled = factor != 1;
+        if (!oversampled && !ramp && driveGain == 1.0f && mixGain == 1.0f && levelGain == 1.0f) {
+            // Nothing around the module: it reads the host's input and writes the host's output.
+            module.useBuffers(in, out);
+            module.processBlock(count, events.head());
+            continue;
+        }
+        module.useOwnBuffers();
         // The dry signal, delayed as much as the wet one.
         const float* dry = in;
         if (latency > 0) {

@@ -30,9 +30,10 @@ constexpr const char* kFormulaStereoUri = WAVESHAPERS_LV2_FORMULA_STEREO_URI;
 constexpr const char* kCurveUiUri = WAVESHAPERS_LV2_CURVE_UI_URI;
 constexpr const char* kFormulaParameterUri = WAVESHAPERS_LV2_FORMULA_PARAMETER_URI;
 
-// The bundle folder and the plugin binary inside it.
+// The bundle folder, the plugin binary and the curve editor UI's binary inside it.
 constexpr const char* kBundleName = "waveshapers.lv2";
 constexpr const char* kPluginBinary = "waveshapers_lv2.so";
+constexpr const char* kUiBinary = "waveshapers_ui.so";
 
 enum class PluginKind { kCurve, kFormula };
 
