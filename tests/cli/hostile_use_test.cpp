@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli_test_support.h"
 #include "host/plugin_library.h"
 
@@ -572,8 +574,10 @@ TEST_F(ShaperhostHostileUse, AnInterruptedRenderLeavesNoPartialFileAndTheOldOutp
     // A Windows program (under Wine) sees SIGINT as Ctrl-C, the one interruption it can handle; it
     // then ends as the C runtime ends on Ctrl-C, with exit code 3.
     const bool windows = !programUnderTest().runner.empty();
+    // Every signal that ends a program by default and can be caught (a sample of the real-time ones).
     const std::vector<int> signals =
-        windows ? std::vector<int>{SIGINT} : std::vector<int>{SIGINT, SIGTERM, SIGHUP};
+        windows ? std::vector<int>{SIGINT} : std::vector<int>{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1,
+                                                              SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGRTMIN};
     for (int signalNumber : signals) {
         SCOPED_TRACE(signalNumber);
         writeText(path("out.wav"), "KEEP");
@@ -639,6 +643,84 @@ TEST_F(ShaperhostHostileUse, ALongFileIsRenderedInBoundedMemory) {
         sf_close(out);
         EXPECT_TRUE(partialFiles(folder).empty());
     }
+}
+
+} // namespace
+
+namespace {
+
+// Files in `folder` whose name holds `part`.
+std::vector<std::string> filesNamed(const std::string& folder, const std::string& part) {
+    std::vector<std::string> found;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder)) {
+        if (e.path().filename().string().find(part) != std::string::npos)
+            found.push_back(e.path().string());
+    }
+    return found;
+}
+
+class ShaperhostLeftovers : public ShaperhostHostileUse {};
+
+TEST_F(ShaperhostLeftovers, AFileSizeLimitIsAWriteErrorAndAKilledNormaliseLeavesNoScratchFile) {
+    writeSound(path("long.wav"), SF_FORMAT_WAV, 48000 * 20);
+    writeText(path("out.wav"), "KEEP");
+    // ulimit -f: the write fails with the system's reason; the old output stays, nothing is left over.
+    const std::string program = programUnderTest().path;
+    const std::string limited = "bash -c \"ulimit -f 200; '" + program +
+                                "' render -m 'VU Reridezizi2D' -i '" + path("long.wav") + "' -o '" +
+                                path("out.wav") + "' 2> '" + path("err.txt") + "'; echo \\$? > '" +
+                                path("status.txt") + "'\"";
+    std::system(limited.c_str());
+    EXPECT_EQ(readText(path("status.txt")), "1\n");
+    EXPECT_NE(readText(path("err.txt")).find("File too large"), std::string::npos)
+        << readText(path("err.txt"));
+    EXPECT_EQ(readText(path("out.wav")), "KEEP");
+    EXPECT_TRUE(partialFiles(folder).empty());
+
+    // SIGKILL cannot be caught: the scratch file of --normalize has no name from the moment it is open.
+    fs::create_directories(path("tmp"));
+    setenv("TMPDIR", path("tmp").c_str(), 1);
+    const int pid = start({"render", "-m", "VU Reridezizi2D", "-i", path("long.wav"), "-o", path("n.wav"),
+                           "--normalize", "-1", "-b", "1"},
+                          path("stdout.txt"));
+    unsetenv("TMPDIR");
+    // Under way once the program holds the scratch file open.
+    bool open = false;
+    for (int i = 0; i < 600 && !open; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::error_code error;
+        for (const fs::directory_entry& fd :
+             fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+            std::error_code unreadable;
+            open = open || fs::read_symlink(fd.path(), unreadable).string().find("shaperhost-scratch") !=
+                               std::string::npos;
+        }
+    }
+    EXPECT_TRUE(open);
+    EXPECT_TRUE(filesNamed(path("tmp"), "scratch").empty());
+    kill(pid, SIGKILL);
+    finish(pid);
+    EXPECT_TRUE(filesNamed(path("tmp"), "scratch").empty());
+}
+
+TEST_F(ShaperhostLeftovers, LongNamesAndNamesThatAreNotUtf8AreWrittenAndReported) {
+    // The longest name most file systems take: the staging name must fit too.
+    std::string accented;
+    for (int i = 0; i < 125; ++i)
+        accented += "\xc3\xa9"; // two bytes each, never cut in half in the staging name
+    for (const std::string& name : {std::string(251, 'n') + ".wav", accented + ".wav"}) {
+        const RunResult r = run({"render", "-m", "VU Reridezizi2D", "-o", path(name)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(exists(name));
+    }
+    // A name of bytes that are not UTF-8, reported in JSON as U+FFFD.
+    const std::string odd = "odd-\xff\xfe.wav";
+    const RunResult j = run({"render", "-m", "VU Reridezizi2D", "-o", path(odd), "--json"});
+    ASSERT_EQ(j.exitCode, 0) << j.err;
+    EXPECT_TRUE(exists(odd));
+    const nlohmann::json doc = nlohmann::json::parse(j.out);
+    EXPECT_EQ(doc["output"].get<std::string>(), path("odd-\xef\xbf\xbd\xef\xbf\xbd.wav"));
+    EXPECT_TRUE(partialFiles(folder).empty());
 }
 
 } // namespace
