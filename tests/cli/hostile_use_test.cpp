@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -142,6 +143,24 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
     fs::create_symlink("out/in.wav", path("to-out.wav"));
     fs::create_symlink("new.csv", path("dangling.csv"));
     fs::create_symlink("changes.json", path("changes-link.wav"));
+    // Audio with nothing to render, audio whose header was never finished, audio that is not numbers.
+    writeSound(path("zero.wav"), SF_FORMAT_WAV, 0);
+    {
+        std::string unfinished = readText(path("in.wav"));
+        const std::size_t data = unfinished.find("data");
+        ASSERT_NE(data, std::string::npos);
+        unfinished.replace(data + 4, 4, std::string(4, '\0')); // declares 0 bytes, holds 2000 frames
+        writeText(path("unfinished.wav"), unfinished);
+        SF_INFO info{};
+        info.channels = 1;
+        info.samplerate = 48000;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* nan = sf_open(path("nan.wav").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(nan, nullptr);
+        const std::vector<float> nans(1000, std::nanf(""));
+        sf_writef_float(nan, nans.data(), 1000);
+        sf_close(nan);
+    }
     std::vector<std::pair<std::string, std::string>> before;
     for (const char* name : {"keep.csv", "keep.png", "keep.wav", "demo/test-signal.wav", "in.wav",
                              "formula.txt", "changes.json", "lib.so", "lib.json", "out/in.wav"})
@@ -295,6 +314,32 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          {"render", "-m", formula, "--automation", "@/late.json", "-o", "@/late.wav", "--json"},
          0,
          "note: the automation's text at 1 s: the formula lacks 1 closing \")\"",
+         ""},
+        // Silent wrong answers: each is now an error or says what it is.
+        {"no audio into FLAC",
+         {"render", "-m", formula, "-i", "@/zero.wav", "-o", "@/zero.flac"},
+         1,
+         "a FLAC file needs at least one frame",
+         ""},
+        {"a data chunk declaring 0 bytes before audio",
+         {"render", "-m", formula, "-i", "@/unfinished.wav", "-o", "@/keep.wav"},
+         1,
+         "its data chunk declares no audio",
+         "keep.wav"},
+        {"input of NaN",
+         {"render", "-m", formula, "-i", "@/nan.wav", "-o", "@/nan-out.wav"},
+         0,
+         "1000 samples of " + folder + "/nan.wav are not finite numbers",
+         ""},
+        {"analyze without a fundamental",
+         {"analyze", "-m", formula, "-t", "0"},
+         0,
+         "no fundamental above the noise: no THD, aliasing or SINAD",
+         ""},
+        {"analyze of a level below the noise",
+         {"analyze", "-m", formula, "--level", "1e-300"},
+         0,
+         "no fundamental above the noise",
          ""},
         // Truncated audio fails whatever the format.
         {"truncated WAV",
@@ -462,6 +507,14 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
     Sound input;
     ASSERT_TRUE(readSound(path("in.wav"), &input));
     EXPECT_EQ(input.samples.size(), 2000u);
+    EXPECT_FALSE(exists("zero.flac"));
+    // Figures relative to a fundamental that is not there are null, not -300 dB.
+    const RunResult silent = run({"analyze", "-m", formula, "-t", "0", "--json"});
+    ASSERT_EQ(silent.exitCode, 0) << silent.err;
+    const nlohmann::json doc = nlohmann::json::parse(silent.out);
+    for (const char* key : {"thd_percent", "thd_db", "alias_to_signal_db", "sinad_db"})
+        EXPECT_TRUE(doc[key].is_null()) << key;
+    EXPECT_EQ(doc["warnings"].size(), 2u); // also the tone moved off 1 kHz
 }
 
 TEST_F(ShaperhostHostileUse, DevicesFifosAndPipesAreWrittenIntoNeverReplaced) {
