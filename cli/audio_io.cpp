@@ -67,6 +67,26 @@ uint32_t bigEndian32(const unsigned char* p) {
            static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[0]) << 24;
 }
 
+// True when the bytes of `file` from `at` to `length` are whole RIFF chunks with names of printable
+// characters (or nothing).
+bool onlyChunksFrom(std::FILE* file, long long at, long long length) {
+    for (int chunks = 0; at < length; ++chunks) {
+        unsigned char chunk[8];
+        if (chunks == 10000 || at + 8 > length || std::fseek(file, static_cast<long>(at), SEEK_SET) != 0 ||
+            std::fread(chunk, 1, 8, file) != 8)
+            return false;
+        for (int i = 0; i < 4; ++i) {
+            if (chunk[i] < 0x20 || chunk[i] > 0x7E)
+                return false;
+        }
+        const uint32_t size = littleEndian32(chunk + 4);
+        at += 8 + static_cast<long long>(size) + (size & 1u);
+        if (at > length + 1)
+            return false;
+    }
+    return true;
+}
+
 // libsndfile shortens a WAV or AIFF file whose sample chunk claims more bytes than the file holds and
 // reads it without a word; FLAC reports the same damage as a read error. Walks the chunks of a RIFF or
 // FORM file to the sample chunk and says what is missing, or returns null when nothing is.
@@ -90,9 +110,15 @@ const char* truncationOf(const std::string& path) {
                 break;
             const uint32_t size = riff ? littleEndian32(chunk + 4) : bigEndian32(chunk + 4);
             if (std::memcmp(chunk, samplesChunk, 4) == 0) {
-                // 0 and 0xFFFFFFFF are written by programs that stream and cannot go back to the header.
+                // 0xFFFFFFFF is written by programs that stream and cannot go back to the header; it is
+                // read to the end of the file.
                 if (size != 0 && size != 0xFFFFFFFFu && at + 8 + static_cast<long long>(size) > length)
                     damage = "its sample data is shorter than its header declares";
+                // A declared 0 would be read as no audio at all: when what follows is not a chain of
+                // chunks, it is audio whose header was never finished.
+                if (riff && size == 0 && !onlyChunksFrom(file, at + 8, length))
+                    damage = "its data chunk declares no audio but is followed by data that is not a chunk "
+                             "(a header its writer never finished?)";
                 break;
             }
             at += 8 + static_cast<long long>(size) + (size & 1u);
@@ -249,13 +275,28 @@ CliError writeFailure(const std::string& target, int error) {
 
 } // namespace
 
-AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format)
+AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format,
+                         int64_t expectedFrames)
     : target(output.targetPath()) {
     checkOutputPath(target, format);
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = sampleRate;
-    info.format = containerFor(target) | subtypeFor(format);
+    const int container = containerFor(target);
+    bytesPerFrame = static_cast<int64_t>(channels) * (format == SampleFormat::Pcm16   ? 2
+                                                      : format == SampleFormat::Pcm24 ? 3
+                                                                                      : 4);
+    // WAV and AIFF state their sizes in 32 bits. A WAV known to need more becomes RF64, the same
+    // format with 64-bit sizes; otherwise the data is bounded below the limit (checked in write()).
+    const bool rf64 =
+        container == SF_FORMAT_WAV && expectedFrames > 0 && expectedFrames > kMaxDataBytes / bytesPerFrame;
+    if (container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF)
+        maxFrames = rf64 ? -1 : kMaxDataBytes / bytesPerFrame;
+    if (maxFrames >= 0 && expectedFrames > maxFrames)
+        throw failure("cannot write '" + target +
+                      "': the audio is longer than an AIFF file's 32-bit sizes can "
+                      "state (4 GiB of samples); write .wav (RF64) or .flac");
+    info.format = (rf64 ? SF_FORMAT_RF64 : container) | subtypeFor(format);
     if (!sf_format_check(&info))
         throw failure("cannot write '" + target + "': this format holds no " + std::to_string(channels) +
                       " channel(s) at " + std::to_string(sampleRate) + " Hz");
@@ -282,6 +323,12 @@ AudioWriter::~AudioWriter() {
 }
 
 void AudioWriter::write(const float* samples, int64_t frames) {
+    if (maxFrames >= 0 && frames > maxFrames - framesWritten)
+        throw failure("cannot write '" + target +
+                      "': the audio is longer than this format's 32-bit sizes "
+                      "can state (4 GiB of samples); write .flac, or a .wav from a regular input file, "
+                      "which then becomes RF64");
+    framesWritten += frames;
     if (bits == 0) {
         errno = 0;
         if (sf_writef_float(static_cast<SNDFILE*>(file), samples, frames) != frames)
@@ -311,6 +358,12 @@ void AudioWriter::write(const float* samples, int64_t frames) {
 }
 
 void AudioWriter::close() {
+    // The FLAC encoder writes its header with the first frame: without one the file stays empty, a
+    // file no reader opens.
+    if (framesWritten == 0 && containerFor(target) == SF_FORMAT_FLAC)
+        throw failure("cannot write '" + target +
+                      "': there is no audio to write, and a FLAC file needs at least one frame (write .wav "
+                      "or .aiff)");
     SNDFILE* sound = static_cast<SNDFILE*>(file);
     std::FILE* descriptor = stream;
     file = nullptr;

@@ -52,7 +52,11 @@ private:
 // An audio file written block by block to the staging file of an output.
 class AudioWriter {
 public:
-    AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format);
+    // A WAV output of `expectedFrames` frames (when known, else -1) that is beyond the 4 GiB a WAV
+    // header can state is written as RF64; a WAV or AIFF output that grows beyond that limit otherwise
+    // fails before the data that would not fit is written, never with a header that lies.
+    AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format,
+                int64_t expectedFrames = -1);
     ~AudioWriter();
     AudioWriter(const AudioWriter&) = delete;
     AudioWriter& operator=(const AudioWriter&) = delete;
@@ -70,6 +74,11 @@ private:
     std::FILE* stream = nullptr; // the open staging file, written by libsndfile through its descriptor
     void* file = nullptr;
     int bits = 0; // 0 for float
+    int64_t framesWritten = 0;
+    int64_t bytesPerFrame = 4;
+    int64_t maxFrames = -1; // -1: no limit
+    // The sample data a 32-bit size field holds, less room for the header and other chunks.
+    static constexpr int64_t kMaxDataBytes = 0xFFFFFFFFLL - 65536;
     std::vector<int64_t> clippedCounts;
     std::vector<int> integers;
 };

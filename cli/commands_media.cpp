@@ -242,7 +242,12 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     for (const TextChange& change : job.extra)
         settings.changes.push_back(change);
 
-    AudioWriter writer(output, summary.channels, summary.sampleRate, job.format);
+    // A length from a pipe's header cannot be trusted to be reached; only a regular file's is used.
+    std::error_code notRegular;
+    const bool lengthKnown =
+        job.input.empty() || std::filesystem::is_regular_file(std::filesystem::u8path(job.input), notRegular);
+    AudioWriter writer(output, summary.channels, summary.sampleRate, job.format,
+                       lengthKnown ? summary.frames : -1);
     OutputSink sink(job, summary.channels, summary.sampleRate, writer, output.targetPath());
     summary.dithered = sink.dithers();
     // The module at the audio's rate gives each piece's output at once; oversampled, the resamplers
@@ -357,6 +362,7 @@ Json renderJson(const RenderJob& job, const RenderSummary& s) {
     doc["oversample"] = job.oversample;
     doc["resampler_quality"] = job.quality == ResamplerQuality::High ? "hq" : "vhq";
     doc["input_levels"] = levelsJson(s.inputLevels.peak, s.inputLevels.rms);
+    doc["non_finite_input_samples"] = s.inputLevels.nonFinite;
     doc["output_levels"] = levelsJson(s.outputLevels.peak, s.outputLevels.rms);
     doc["blocks"] = s.report.blocks;
     doc["text_events"] = s.report.textEvents;
@@ -529,6 +535,9 @@ void runRender(Session& session, RenderCommandOptions& options) {
                 else
                     printRenderSummary(each, s);
                 std::cout.flush();
+                if (s.inputLevels.nonFinite > 0)
+                    std::cerr << "warning: " << s.inputLevels.nonFinite << " samples of " << each.input
+                              << " are not finite numbers (NaN or infinite): the levels leave them out\n";
                 if (total(s.clipped) > 0)
                     std::cerr << "warning: " << total(s.clipped) << " samples clipped in " << each.output
                               << "; lower the level with --output-gain or --normalize\n";
@@ -590,10 +599,12 @@ Json analyzeJson(const AnalyzeJob& job, const AnalyzeSummary& s) {
     doc["resampler_quality"] = job.quality == ResamplerQuality::High ? "hq" : "vhq";
     doc["dc_volts"] = a.dcVolts;
     doc["fundamental_volts"] = a.fundamentalVolts;
-    doc["thd_percent"] = a.thdPercent;
-    doc["thd_db"] = a.thdDecibels;
-    doc["alias_to_signal_db"] = a.aliasToSignalDb;
-    doc["sinad_db"] = a.sinadDb;
+    const auto figure = [&a](double value) { return a.figuresValid ? Json(value) : Json(nullptr); };
+    doc["thd_percent"] = figure(a.thdPercent);
+    doc["thd_db"] = figure(a.thdDecibels);
+    doc["alias_to_signal_db"] = figure(a.aliasToSignalDb);
+    doc["sinad_db"] = figure(a.sinadDb);
+    doc["non_finite_samples"] = a.nonFiniteSamples;
     doc["harmonics"] = Json::array();
     for (const Harmonic& h : a.harmonics)
         doc["harmonics"].push_back(
@@ -605,6 +616,8 @@ Json analyzeJson(const AnalyzeJob& job, const AnalyzeSummary& s) {
     doc["warnings"] = Json::array();
     if (!s.foldWarning.empty())
         doc["warnings"].push_back(s.foldWarning);
+    if (!s.figuresWarning.empty())
+        doc["warnings"].push_back(s.figuresWarning);
     return doc;
 }
 
@@ -623,10 +636,13 @@ void checkAnalyzeJob(const AnalyzeJob& job) {
 
 SpectrumPanel spectrumPanel(const AnalyzeJob& job, const AnalyzeSummary& summary) {
     SpectrumPanel panel;
-    panel.label = job.oversample == 1 ? std::string("no oversampling")
-                                      : "oversampled " + std::to_string(job.oversample) + "x (" +
-                                            (job.quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")";
-    panel.hasFigures = true;
+    panel.label =
+        (job.oversample == 1 ? std::string("no oversampling")
+                             : "oversampled " + std::to_string(job.oversample) + "x (" +
+                                   (job.quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")") +
+        (summary.analysis.figuresValid ? std::string()
+                                       : std::string(": no fundamental, no aliasing or THD figure"));
+    panel.hasFigures = summary.analysis.figuresValid;
     panel.aliasingDb = summary.analysis.aliasToSignalDb;
     panel.thdPercent = summary.analysis.thdPercent;
     panel.decibels = summary.analysis.spectrumDecibels;
@@ -674,6 +690,13 @@ AnalyzeSummary runAnalyzeJob(Session& session, const AnalyzeJob& job, const Stag
     const std::vector<float> steady(output.samples.begin() + job.length,
                                     output.samples.begin() + 2 * job.length);
     summary.analysis = analyzeSpectrum(steady, job.sampleRate, summary.frequency);
+    if (summary.analysis.nonFiniteSamples > 0)
+        summary.figuresWarning = std::to_string(summary.analysis.nonFiniteSamples) +
+                                 " samples of the module's output are not finite numbers (NaN or infinite): "
+                                 "they are analysed as 0, and no THD, aliasing or SINAD is given";
+    else if (!summary.analysis.figuresValid)
+        summary.figuresWarning = "the module's output holds no fundamental above the noise: no THD, aliasing "
+                                 "or SINAD is given, as they are relative to the fundamental";
     if (png != nullptr)
         writeSpectrumChart(*png, spectrumChart(module, job, summary, {spectrumPanel(job, summary)}), 1000,
                            560);
@@ -701,6 +724,11 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
     const SpectrumAnalysis& a = s.analysis;
     if (!s.foldWarning.empty())
         std::cerr << "warning: " << s.foldWarning << "\n";
+    if (!s.figuresWarning.empty())
+        std::cerr << "warning: " << s.figuresWarning << "\n";
+    const auto figure = [&a](double value, int decimals) {
+        return a.figuresValid ? formatFixed(value, decimals) : std::string("none");
+    };
     if (options.json) {
         printJson(analyzeJson(job, s));
         return;
@@ -710,11 +738,11 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
               << job.sampleRate << " Hz" << oversampleNote(job.oversample, job.quality) << ")\n"
               << "  DC offset     " << formatFixed(a.dcVolts, 6) << " V\n"
               << "  fundamental   " << formatFixed(a.fundamentalVolts, 6) << " V peak\n"
-              << "  THD           " << formatFixed(a.thdPercent, 4) << " % (" << formatFixed(a.thdDecibels, 2)
+              << "  THD           " << figure(a.thdPercent, 4) << " % (" << figure(a.thdDecibels, 2)
               << " dB, harmonics 2-" << a.harmonics.size() << " below " << job.sampleRate / 2 << " Hz)\n"
-              << "  aliasing      " << formatFixed(a.aliasToSignalDb, 2)
+              << "  aliasing      " << figure(a.aliasToSignalDb, 2)
               << " dB re fundamental (all bins that are neither DC nor harmonics)\n"
-              << "  SINAD         " << formatFixed(a.sinadDb, 2) << " dB\n"
+              << "  SINAD         " << figure(a.sinadDb, 2) << " dB\n"
               << "  harmonic  frequency/Hz   level/V      dB re fundamental\n";
     std::size_t listed = 0;
     for (const Harmonic& h : a.harmonics) {

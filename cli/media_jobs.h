@@ -91,7 +91,8 @@ struct AnalyzeSummary {
     std::string moduleId;
     double frequency = 0.0; // the bin frequency actually used
     SpectrumAnalysis analysis;
-    std::string foldWarning; // set when the requested tone divides the sample rate
+    std::string foldWarning;    // set when the requested tone divides the sample rate
+    std::string figuresWarning; // set when THD, aliasing and SINAD cannot be given
 };
 
 // The spectrum of one analysis as a chart panel, labelled with its oversampling.

@@ -91,6 +91,7 @@ std::vector<float> readModuleTable(const ModuleLibrary& library, const std::stri
 struct Levels {
     double peak = 0.0; // largest magnitude, sample units
     double rms = 0.0;
+    int64_t nonFinite = 0; // NaN and infinite samples, left out of peak and RMS
 };
 
 // Levels summed up chunk after chunk.
@@ -103,6 +104,7 @@ private:
     double peak = 0.0;
     double sum = 0.0;
     std::size_t count = 0;
+    int64_t nonFinite = 0;
 };
 
 // The rising sine of risingSine, produced in pieces: frames first..first+count-1 of it.

@@ -48,8 +48,12 @@ SpectrumAnalysis analyzeSpectrum(const std::vector<float>& samples, int sampleRa
         static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * bins)));
     std::unique_ptr<fftw_plan_s, PlanDeleter> plan(
         fftw_plan_dft_r2c_1d(n, in.get(), out.get(), FFTW_ESTIMATE));
-    for (int i = 0; i < n; ++i)
-        in.get()[i] = samples[static_cast<std::size_t>(i)];
+    int64_t nonFinite = 0;
+    for (int i = 0; i < n; ++i) {
+        const double v = samples[static_cast<std::size_t>(i)];
+        nonFinite += std::isfinite(v) ? 0 : 1;
+        in.get()[i] = std::isfinite(v) ? v : 0.0;
+    }
     fftw_execute(plan.get());
 
     // Peak amplitude in sample units of bin k.
@@ -98,6 +102,13 @@ SpectrumAnalysis analyzeSpectrum(const std::vector<float>& samples, int sampleRa
     result.thdDecibels = powerDecibels(harmonicPower / fundamentalPower);
     result.aliasToSignalDb = powerDecibels(otherPower / fundamentalPower);
     result.sinadDb = -powerDecibels((harmonicPower + otherPower) / fundamentalPower);
+    int otherBins = 0;
+    for (int k = 1; k < bins; ++k)
+        otherBins += result.binIsHarmonic[static_cast<std::size_t>(k)] ? 0 : 1;
+    const double noisePerBin = otherBins > 0 ? otherPower / otherBins : 0.0;
+    result.nonFiniteSamples = nonFinite;
+    result.figuresValid =
+        nonFinite == 0 && fundamental > 1e-9 && fundamental * fundamental > 100.0 * noisePerBin;
 
     // Harmonic m lies at bin m * f modulo n, mirrored into 0..n/2: follow the harmonics far enough up
     // (a thousand times the fundamental's bin, or the whole length) to find the strong ones.

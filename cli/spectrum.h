@@ -5,6 +5,7 @@
 // can land on a harmonic's bin. Whatever lies in the other bins is aliasing (or noise).
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 namespace shaperhost {
@@ -28,12 +29,16 @@ struct SpectrumAnalysis {
     int fundamentalBin = 0;
     double dcVolts = 0.0;
     double fundamentalVolts = 0.0;
-    double thdPercent = 0.0;         // every harmonic from 2 up to half the sample rate
-    double thdDecibels = 0.0;        // the same, in dB re fundamental
-    double aliasToSignalDb = 0.0;    // power in all bins that are neither DC nor a harmonic, re fundamental
-    double sinadDb = 0.0;            // fundamental against everything else but DC
-    std::vector<Harmonic> harmonics; // every harmonic below half the sample rate, the fundamental first
-    std::vector<Alias> aliases;      // the strongest folded harmonics, strongest first
+    double thdPercent = 0.0;      // every harmonic from 2 up to half the sample rate
+    double thdDecibels = 0.0;     // the same, in dB re fundamental
+    double aliasToSignalDb = 0.0; // power in all bins that are neither DC nor a harmonic, re fundamental
+    double sinadDb = 0.0;         // fundamental against everything else but DC
+    // False when the fundamental is absent or does not stand 20 dB above the noise in a bin, or a
+    // sample is not finite: then THD, aliasing and SINAD mean nothing and are not reported.
+    bool figuresValid = true;
+    int64_t nonFiniteSamples = 0;         // NaN or infinite samples, analysed as 0
+    std::vector<Harmonic> harmonics;      // every harmonic below half the sample rate, the fundamental first
+    std::vector<Alias> aliases;           // the strongest folded harmonics, strongest first
     std::vector<double> spectrumDecibels; // bins 0..N/2, 0 dB = full scale (10 V peak)
     std::vector<char> binIsHarmonic;      // per bin of spectrumDecibels
     std::vector<char> binIsAlias;         // per bin: where one of the strongest aliases lies

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "cli_test_support.h"
 #include "host/plugin_library.h"
@@ -142,6 +145,24 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
     fs::create_symlink("out/in.wav", path("to-out.wav"));
     fs::create_symlink("new.csv", path("dangling.csv"));
     fs::create_symlink("changes.json", path("changes-link.wav"));
+    // Audio with nothing to render, audio whose header was never finished, audio that is not numbers.
+    writeSound(path("zero.wav"), SF_FORMAT_WAV, 0);
+    {
+        std::string unfinished = readText(path("in.wav"));
+        const std::size_t data = unfinished.find("data");
+        ASSERT_NE(data, std::string::npos);
+        unfinished.replace(data + 4, 4, std::string(4, '\0')); // declares 0 bytes, holds 2000 frames
+        writeText(path("unfinished.wav"), unfinished);
+        SF_INFO info{};
+        info.channels = 1;
+        info.samplerate = 48000;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* nan = sf_open(path("nan.wav").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(nan, nullptr);
+        const std::vector<float> nans(1000, std::nanf(""));
+        sf_writef_float(nan, nans.data(), 1000);
+        sf_close(nan);
+    }
     std::vector<std::pair<std::string, std::string>> before;
     for (const char* name : {"keep.csv", "keep.png", "keep.wav", "demo/test-signal.wav", "in.wav",
                              "formula.txt", "changes.json", "lib.so", "lib.json", "out/in.wav"})
@@ -295,6 +316,32 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          {"render", "-m", formula, "--automation", "@/late.json", "-o", "@/late.wav", "--json"},
          0,
          "note: the automation's text at 1 s: the formula lacks 1 closing \")\"",
+         ""},
+        // Silent wrong answers: each is now an error or says what it is.
+        {"no audio into FLAC",
+         {"render", "-m", formula, "-i", "@/zero.wav", "-o", "@/zero.flac"},
+         1,
+         "a FLAC file needs at least one frame",
+         ""},
+        {"a data chunk declaring 0 bytes before audio",
+         {"render", "-m", formula, "-i", "@/unfinished.wav", "-o", "@/keep.wav"},
+         1,
+         "its data chunk declares no audio",
+         "keep.wav"},
+        {"input of NaN",
+         {"render", "-m", formula, "-i", "@/nan.wav", "-o", "@/nan-out.wav"},
+         0,
+         "1000 samples of " + folder + "/nan.wav are not finite numbers",
+         ""},
+        {"analyze without a fundamental",
+         {"analyze", "-m", formula, "-t", "0"},
+         0,
+         "no fundamental above the noise: no THD, aliasing or SINAD",
+         ""},
+        {"analyze of a level below the noise",
+         {"analyze", "-m", formula, "--level", "1e-300"},
+         0,
+         "no fundamental above the noise",
          ""},
         // Truncated audio fails whatever the format.
         {"truncated WAV",
@@ -462,6 +509,14 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
     Sound input;
     ASSERT_TRUE(readSound(path("in.wav"), &input));
     EXPECT_EQ(input.samples.size(), 2000u);
+    EXPECT_FALSE(exists("zero.flac"));
+    // Figures relative to a fundamental that is not there are null, not -300 dB.
+    const RunResult silent = run({"analyze", "-m", formula, "-t", "0", "--json"});
+    ASSERT_EQ(silent.exitCode, 0) << silent.err;
+    const nlohmann::json doc = nlohmann::json::parse(silent.out);
+    for (const char* key : {"thd_percent", "thd_db", "alias_to_signal_db", "sinad_db"})
+        EXPECT_TRUE(doc[key].is_null()) << key;
+    EXPECT_EQ(doc["warnings"].size(), 2u); // also the tone moved off 1 kHz
 }
 
 TEST_F(ShaperhostHostileUse, DevicesFifosAndPipesAreWrittenIntoNeverReplaced) {
@@ -574,8 +629,10 @@ TEST_F(ShaperhostHostileUse, AnInterruptedRenderLeavesNoPartialFileAndTheOldOutp
     // A Windows program (under Wine) sees SIGINT as Ctrl-C, the one interruption it can handle; it
     // then ends as the C runtime ends on Ctrl-C, with exit code 3.
     const bool windows = !programUnderTest().runner.empty();
+    // Every signal that ends a program by default and can be caught (a sample of the real-time ones).
     const std::vector<int> signals =
-        windows ? std::vector<int>{SIGINT} : std::vector<int>{SIGINT, SIGTERM, SIGHUP};
+        windows ? std::vector<int>{SIGINT} : std::vector<int>{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1,
+                                                              SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGRTMIN};
     for (int signalNumber : signals) {
         SCOPED_TRACE(signalNumber);
         writeText(path("out.wav"), "KEEP");
@@ -726,6 +783,84 @@ TEST_F(ShaperhostHostileUse, ADamagedModuleLibraryIsRefusedInTheProgramsOwnWords
         EXPECT_EQ(r.err.find("the file is damaged") != std::string::npos, marked) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Files in `folder` whose name holds `part`.
+std::vector<std::string> filesNamed(const std::string& folder, const std::string& part) {
+    std::vector<std::string> found;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder)) {
+        if (e.path().filename().string().find(part) != std::string::npos)
+            found.push_back(e.path().string());
+    }
+    return found;
+}
+
+class ShaperhostLeftovers : public ShaperhostHostileUse {};
+
+TEST_F(ShaperhostLeftovers, AFileSizeLimitIsAWriteErrorAndAKilledNormaliseLeavesNoScratchFile) {
+    writeSound(path("long.wav"), SF_FORMAT_WAV, 48000 * 20);
+    writeText(path("out.wav"), "KEEP");
+    // ulimit -f: the write fails with the system's reason; the old output stays, nothing is left over.
+    const std::string program = programUnderTest().path;
+    const std::string limited = "bash -c \"ulimit -f 200; '" + program +
+                                "' render -m 'VU Reridezizi2D' -i '" + path("long.wav") + "' -o '" +
+                                path("out.wav") + "' 2> '" + path("err.txt") + "'; echo \\$? > '" +
+                                path("status.txt") + "'\"";
+    std::system(limited.c_str());
+    EXPECT_EQ(readText(path("status.txt")), "1\n");
+    EXPECT_NE(readText(path("err.txt")).find("File too large"), std::string::npos)
+        << readText(path("err.txt"));
+    EXPECT_EQ(readText(path("out.wav")), "KEEP");
+    EXPECT_TRUE(partialFiles(folder).empty());
+
+    // SIGKILL cannot be caught: the scratch file of --normalize has no name from the moment it is open.
+    fs::create_directories(path("tmp"));
+    setenv("TMPDIR", path("tmp").c_str(), 1);
+    const int pid = start({"render", "-m", "VU Reridezizi2D", "-i", path("long.wav"), "-o", path("n.wav"),
+                           "--normalize", "-1", "-b", "1"},
+                          path("stdout.txt"));
+    unsetenv("TMPDIR");
+    // Under way once the program holds the scratch file open.
+    bool open = false;
+    for (int i = 0; i < 600 && !open; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::error_code error;
+        for (const fs::directory_entry& fd :
+             fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+            std::error_code unreadable;
+            open = open || fs::read_symlink(fd.path(), unreadable).string().find("shaperhost-scratch") !=
+                               std::string::npos;
+        }
+    }
+    EXPECT_TRUE(open);
+    EXPECT_TRUE(filesNamed(path("tmp"), "scratch").empty());
+    kill(pid, SIGKILL);
+    finish(pid);
+    EXPECT_TRUE(filesNamed(path("tmp"), "scratch").empty());
+}
+
+TEST_F(ShaperhostLeftovers, LongNamesAndNamesThatAreNotUtf8AreWrittenAndReported) {
+    // The longest name most file systems take: the staging name must fit too.
+    std::string accented;
+    for (int i = 0; i < 125; ++i)
+        accented += "\xc3\xa9"; // two bytes each, never cut in half in the staging name
+    for (const std::string& name : {std::string(251, 'n') + ".wav", accented + ".wav"}) {
+        const RunResult r = run({"render", "-m", "VU Reridezizi2D", "-o", path(name)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(exists(name));
+    }
+    // A name of bytes that are not UTF-8, reported in JSON as U+FFFD.
+    const std::string odd = "odd-\xff\xfe.wav";
+    const RunResult j = run({"render", "-m", "VU Reridezizi2D", "-o", path(odd), "--json"});
+    ASSERT_EQ(j.exitCode, 0) << j.err;
+    EXPECT_TRUE(exists(odd));
+    const nlohmann::json doc = nlohmann::json::parse(j.out);
+    EXPECT_EQ(doc["output"].get<std::string>(), path("odd-\xef\xbf\xbd\xef\xbf\xbd.wav"));
+    EXPECT_TRUE(partialFiles(folder).empty());
 }
 
 } // namespace
