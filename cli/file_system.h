@@ -18,6 +18,10 @@ int createNewFile(const std::string& path);
 // failure.
 std::FILE* openStagingFile(const std::string& path, bool readBack = false);
 
+// Puts a standard stream into binary mode, so audio data passes unchanged (Windows turns line ends of
+// text-mode streams into CR LF; elsewhere nothing changes).
+void useBinaryMode(std::FILE* stream);
+
 // Installs the handlers that remove every registered unfinished file when the program is interrupted,
 // then end the program as the interruption would have. Called once at start-up.
 void installInterruptCleanup();

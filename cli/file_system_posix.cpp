@@ -33,6 +33,8 @@ std::FILE* openStagingFile(const std::string& path, bool readBack) {
     return std::fopen(path.c_str(), readBack ? "w+b" : "wb");
 }
 
+void useBinaryMode(std::FILE*) {}
+
 // SIGPIPE too: a pipe output whose reader went away ends the program as before, but not before the
 // staging file is removed.
 void installInterruptCleanup() {

@@ -53,6 +53,33 @@ CLI::Validator numberRange(double min, double max) {
         "NUMBER " + range);
 }
 
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+CLI::Option* restrictToChoices(CLI::Option* option, const std::vector<std::string>& choices) {
+    std::string names;
+    for (const std::string& choice : choices)
+        names += (names.empty() ? "" : "|") + choice;
+    option->check(CLI::Validator(
+        [choices, names](std::string& value) -> std::string {
+            const std::string lower = lowerCase(value);
+            for (const std::string& choice : choices) {
+                if (lower == choice) {
+                    value = lower;
+                    return std::string();
+                }
+            }
+            return "'" + value + "' is not one of " + names;
+        },
+        ""));
+    return option->type_name(names);
+}
+
 CLI::Validator fileName() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
@@ -65,11 +92,15 @@ CLI::Validator fileName() {
 
 namespace {
 
-int reportError(shaperhost::ExitCode code, const std::string& message) {
+int reportError(shaperhost::ExitCode code, const std::string& message, bool usage) {
     std::cout.flush();
-    std::cerr << "shaperhost: " << (code == shaperhost::kExitUsage ? "usage: " : "error: ") << message
-              << '\n';
+    if (!message.empty())
+        std::cerr << shaperhost::kProgramPrefix << (usage ? "usage: " : "error: ") << message << '\n';
     return code;
+}
+
+int reportError(shaperhost::ExitCode code, const std::string& message) {
+    return reportError(code, message, code == shaperhost::kExitUsage);
 }
 
 } // namespace
@@ -84,7 +115,13 @@ int main(int argc, char** argv) {
     // Words starting with a slash are paths, never options, on every system (the parser would take
     // "/tmp/a.wav" for an option on Windows).
     app.allow_windows_style_options(false);
-    app.footer("Exit codes: 0 success, 1 the command failed, 2 the command line is wrong.");
+    app.footer("Exit codes: 0 success, 1 the command failed, 2 the command line is wrong (diff: 0 same, "
+               "1 different, 2 trouble). 'shaperhost help COMMAND' shows a command's options.");
+    // The parser's own complaints carry the program's name like every other message.
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string(kProgramPrefix) + "usage: " + e.what() + "\n" + kProgramPrefix +
+               "'shaperhost help' lists the commands, 'shaperhost help COMMAND' their options\n";
+    });
 
     Session session;
     app.add_option("--library", session.libraryPath, "module library to load (default: beside this program)")
@@ -92,7 +129,11 @@ int main(int argc, char** argv) {
     app.add_option("--description", session.descriptionPath,
                    "module description file (default: waveshapers.json beside the library)")
         ->check(fileName());
+    app.add_flag("-q,--quiet", session.quiet,
+                 "no summaries of written files and no progress line; results, warnings and errors still "
+                 "appear (diff: the exit code alone tells)");
 
+    addHelpCommands(app);
     addListCommand(app, session);
     addTableCommand(app, session);
     addMediaCommands(app, session);
@@ -111,7 +152,7 @@ int main(int argc, char** argv) {
         app.exit(e);
         exitCode = kExitUsage;
     } catch (const CliError& e) {
-        exitCode = reportError(e.exitCode, e.what());
+        exitCode = reportError(e.exitCode, e.what(), e.usage);
     } catch (const std::bad_alloc&) {
         exitCode = reportError(kExitFailure, "out of memory");
     } catch (const std::exception& e) {
