@@ -164,7 +164,14 @@ std::string roffText(const std::string& text) {
 std::string manInclude(const CLI::App& app) {
     std::string include = "[COMMANDS]\n";
     for (const CLI::App* sub : visibleCommands(app)) {
-        include += ".SS " + sub->get_name() + "\n.nf\n" + roffText(sub->help("shaperhost")) + ".fi\n";
+        // Each command inherits the program's footer; the page has it once, at the top.
+        std::string help = sub->help("shaperhost");
+        const std::size_t footer = app.get_footer().empty() ? std::string::npos : help.find(app.get_footer());
+        if (footer != std::string::npos)
+            help.erase(footer, app.get_footer().size());
+        while (help.size() > 1 && help[help.size() - 1] == '\n' && help[help.size() - 2] == '\n')
+            help.pop_back();
+        include += ".SS " + sub->get_name() + "\n.nf\n" + roffText(help) + ".fi\n";
     }
     include += "[EXIT STATUS]\n0 success, 1 the command failed, 2 the command line is wrong. diff, as cmp: "
                "0 the files are the same (within the tolerance), 1 they differ or are not comparable, 2 "
