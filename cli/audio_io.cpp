@@ -30,8 +30,20 @@ std::string lowerExtension(const std::string& path) {
     return ext;
 }
 
-// The libsndfile major format for an extension, or 0.
-int containerFor(const std::string& path) {
+// The libsndfile major format for the type, else the extension, or 0.
+int containerFor(const std::string& path, AudioContainer type = AudioContainer::FromName) {
+    switch (type) {
+    case AudioContainer::Wav:
+        return SF_FORMAT_WAV;
+    case AudioContainer::Aiff:
+        return SF_FORMAT_AIFF;
+    case AudioContainer::Flac:
+        return SF_FORMAT_FLAC;
+    case AudioContainer::FromName:
+        break;
+    }
+    if (path == kStandardStream)
+        return 0;
     const std::string ext = lowerExtension(path);
     if (ext == ".wav")
         return SF_FORMAT_WAV;
@@ -128,45 +140,59 @@ const char* truncationOf(const std::string& path) {
     return damage;
 }
 
-} // namespace
-
-SampleFormat sampleFormatNamed(const std::string& name) {
-    if (name == "float")
-        return SampleFormat::Float;
-    if (name == "pcm16")
-        return SampleFormat::Pcm16;
-    if (name == "pcm24")
-        return SampleFormat::Pcm24;
-    throw usageError("unknown sample format '" + name + "' (float, pcm16 or pcm24)");
+// libsndfile writes the format chunk of a float WAV without the two bytes (cbSize) that every format
+// other than integer PCM has, and some readers warn about it. Its header is "fmt " (16 bytes), "fact",
+// a "PEAK" chunk, then "data": the format chunk grows by two bytes, taken from the PEAK chunk, which
+// becomes a padding chunk, so the data stays where it is. True when done or when the header is laid
+// out otherwise (it is then left as written); false when the file cannot be read back or rewritten.
+bool completeFloatFormatChunk(std::FILE* file) {
+    unsigned char header[4096];
+    if (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0)
+        return false;
+    const std::size_t size = std::fread(header, 1, sizeof(header), file);
+    const std::size_t fmt = 12;
+    const std::size_t fact = fmt + 8 + 16;
+    const std::size_t peak = fact + 12;
+    if (size < peak + 8 || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + fmt, "fmt ", 4) != 0 ||
+        littleEndian32(header + fmt + 4) != 16 || std::memcmp(header + fact, "fact", 4) != 0 ||
+        littleEndian32(header + fact + 4) != 4 || std::memcmp(header + peak, "PEAK", 4) != 0)
+        return true;
+    const uint32_t peakSize = littleEndian32(header + peak + 4);
+    if (peakSize < 4 || peakSize % 2 != 0 || peak + 8 + peakSize + 8 > size ||
+        std::memcmp(header + peak + 8 + peakSize, "data", 4) != 0)
+        return true;
+    unsigned char rewritten[4096];
+    std::size_t at = 0;
+    auto put = [&rewritten, &at](const void* bytes, std::size_t count) {
+        std::memcpy(rewritten + at, bytes, count);
+        at += count;
+    };
+    auto put32 = [&put](uint32_t value) {
+        const unsigned char bytes[4] = {
+            static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+            static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+        put(bytes, 4);
+    };
+    const unsigned char noExtension[2] = {0, 0};
+    put(header, fmt);
+    put("fmt ", 4);
+    put32(18);
+    put(header + fmt + 8, 16);
+    put(noExtension, 2);
+    put(header + fact, 12);
+    put("JUNK", 4);
+    put32(peakSize - 2);
+    std::memset(rewritten + at, 0, peakSize - 2);
+    at += peakSize - 2;
+    if (at != peak + 8 + peakSize)
+        return false;
+    return std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(rewritten, 1, at, file) == at &&
+           std::fflush(file) == 0;
 }
 
-bool flacAvailable() {
-    // The list of major formats names only the codecs the library was built with.
-    int count = 0;
-    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof(count));
-    for (int k = 0; k < count; ++k) {
-        SF_FORMAT_INFO info{};
-        info.format = k;
-        if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof(info)) == 0 &&
-            info.format == SF_FORMAT_FLAC)
-            return true;
-    }
-    return false;
-}
-
-void checkOutputPath(const std::string& path, SampleFormat format) {
-    const int container = containerFor(path);
-    if (container == 0)
-        throw usageError("cannot tell the audio format of '" + path + "': use .wav, .flac, .aif or .aiff");
-    if (container == SF_FORMAT_FLAC && format == SampleFormat::Float)
-        throw usageError("FLAC holds no float samples: add --format pcm16 or --format pcm24 for '" + path +
-                         "'");
-    if (container == SF_FORMAT_FLAC && !flacAvailable())
-        throw usageError("this build reads and writes no FLAC (its libsndfile has no FLAC codec): write '" +
-                         path + "' as .wav, .aif or .aiff");
-}
-
-AudioReader::AudioReader(const std::string& filePath) : path(filePath) {
+// Opens a named audio file after the checks that give a missing, unreadable or truncated file its own
+// message.
+SNDFILE* openAudioFile(const std::string& path, SF_INFO& info) {
     std::error_code error;
     const fs::path name = fs::u8path(path);
     if (!fs::exists(name, error)) {
@@ -188,22 +214,104 @@ AudioReader::AudioReader(const std::string& filePath) : path(filePath) {
     const char* damage = fs::is_regular_file(name, error) ? truncationOf(path) : nullptr;
     if (damage != nullptr)
         throw failure("input '" + path + "' is truncated or damaged: " + damage);
-    SF_INFO info{};
-    file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr)
         throw failure("input '" + path + "' is not a supported audio file (WAV, FLAC or AIFF) or is damaged");
+    return file;
+}
+
+} // namespace
+
+SampleFormat sampleFormatNamed(const std::string& given) {
+    std::string name = given;
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (name == "float")
+        return SampleFormat::Float;
+    if (name == "pcm16")
+        return SampleFormat::Pcm16;
+    if (name == "pcm24")
+        return SampleFormat::Pcm24;
+    throw usageError("unknown sample format '" + given + "' (float, pcm16 or pcm24)");
+}
+
+AudioContainer audioContainerNamed(const std::string& given) {
+    std::string name = given;
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (name == "wav")
+        return AudioContainer::Wav;
+    if (name == "aiff" || name == "aif")
+        return AudioContainer::Aiff;
+    if (name == "flac")
+        return AudioContainer::Flac;
+    throw usageError("unknown audio file type '" + given + "' (wav, aiff or flac)");
+}
+
+std::string inputName(const std::string& path) {
+    return path == kStandardStream ? std::string("standard input") : "'" + path + "'";
+}
+
+std::string outputName(const std::string& path) {
+    return path == kStandardStream ? std::string("standard output") : "'" + path + "'";
+}
+
+bool flacAvailable() {
+    // The list of major formats names only the codecs the library was built with.
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof(count));
+    for (int k = 0; k < count; ++k) {
+        SF_FORMAT_INFO info{};
+        info.format = k;
+        if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof(info)) == 0 &&
+            info.format == SF_FORMAT_FLAC)
+            return true;
+    }
+    return false;
+}
+
+void checkOutputPath(const std::string& path, SampleFormat format, AudioContainer type) {
+    const int container = containerFor(path, type);
+    if (container == 0 && path == kStandardStream)
+        throw usageError("cannot tell the audio format for standard output: add --type wav, aiff or flac");
+    if (container == 0)
+        throw usageError("cannot tell the audio format of '" + path +
+                         "': use .wav, .flac, .aif or .aiff, or add --type wav, aiff or flac");
+    if (container == SF_FORMAT_FLAC && format == SampleFormat::Float)
+        throw usageError("FLAC holds no float samples: add --format pcm16 or --format pcm24 for " +
+                         outputName(path));
+    if (container == SF_FORMAT_FLAC && !flacAvailable())
+        throw usageError("this build reads and writes no FLAC (its libsndfile has no FLAC codec): write " +
+                         outputName(path) + " as WAV or AIFF");
+}
+
+AudioReader::AudioReader(const std::string& filePath) : path(filePath) {
+    SF_INFO info{};
+    if (path == kStandardStream) {
+        // Read as it comes: a pipe is never looked into twice.
+        file = sf_open_fd(fileno(stdin), SFM_READ, &info, SF_FALSE);
+        if (file == nullptr)
+            throw failure("standard input is not a supported audio file (WAV, FLAC or AIFF) or is damaged");
+    } else {
+        file = openAudioFile(path, info);
+    }
     const int container = info.format & SF_FORMAT_TYPEMASK;
     if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX && container != SF_FORMAT_FLAC &&
         container != SF_FORMAT_AIFF)
-        throw failure("input '" + path + "' is not a WAV, FLAC or AIFF file");
+        throw failure("input " + inputName(path) + " is not a WAV, FLAC or AIFF file");
     if (info.channels < 1 || info.samplerate < 1)
-        throw failure("input '" + path + "' has no channels or no sample rate");
+        throw failure("input " + inputName(path) + " has no channels or no sample rate");
     if (info.channels > kMaxChannels)
-        throw failure("input '" + path + "' has " + std::to_string(info.channels) + " channels; at most " +
-                      std::to_string(kMaxChannels) + " are rendered");
+        throw failure("input " + inputName(path) + " has " + std::to_string(info.channels) +
+                      " channels; at most " + std::to_string(kMaxChannels) + " are rendered");
     channelCount = info.channels;
     rate = info.samplerate;
     frameCount = info.frames;
+    subtype = info.format & SF_FORMAT_SUBMASK;
 }
 
 AudioReader::~AudioReader() {
@@ -217,7 +325,7 @@ int64_t AudioReader::read(float* samples, int64_t count) {
         return 0;
     const sf_count_t got = sf_readf_float(static_cast<SNDFILE*>(file), samples, wanted);
     if (got < wanted)
-        throw failure("input '" + path + "' is truncated or damaged: it ends after " +
+        throw failure("input " + inputName(path) + " is truncated or damaged: it ends after " +
                       std::to_string(framesRead + std::max<sf_count_t>(got, 0)) + " of the " +
                       std::to_string(frameCount) + " frames it declares");
     framesRead += got;
@@ -228,38 +336,34 @@ std::string outputPathIn(const std::string& folder, const std::string& input) {
     return (fs::u8path(folder) / fs::u8path(input).filename()).u8string();
 }
 
-SampleFormat defaultOutputFormat(const std::string& inputPath, const std::string& outputPath,
+SampleFormat defaultOutputFormat(const AudioReader* input, const std::string& outputPath, AudioContainer type,
                                  std::string* reason) {
-    int subtype = SF_FORMAT_FLOAT;
-    // Only a regular file is looked into beforehand: a pipe's data would be used up by the look.
-    std::error_code error;
-    if (!inputPath.empty() && !fs::is_regular_file(fs::u8path(inputPath), error)) {
-        if (containerFor(outputPath) == SF_FORMAT_FLAC) {
-            *reason = "24-bit PCM, the most FLAC holds";
-            return SampleFormat::Pcm24;
-        }
-        *reason = "float, as the input is not a regular file whose format can be read beforehand";
-        return SampleFormat::Float;
-    }
-    if (!inputPath.empty()) {
-        SF_INFO info{};
-        SNDFILE* sound = sf_open(inputPath.c_str(), SFM_READ, &info);
-        if (sound != nullptr) {
-            subtype = info.format & SF_FORMAT_SUBMASK;
-            sf_close(sound);
-        }
-    }
-    const bool integerInput = subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8 ||
-                              subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24;
-    if (integerInput) {
-        *reason = "24-bit PCM for an integer input of at most 24 bits";
+    const bool flac = containerFor(outputPath, type) == SF_FORMAT_FLAC;
+    const int subtype = input != nullptr ? input->encoding() : 0;
+    switch (subtype) {
+    case SF_FORMAT_PCM_16:
+        *reason = "16-bit PCM, as the input";
+        return SampleFormat::Pcm16;
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        *reason = "16-bit PCM, the smallest format written, for an 8-bit input";
+        return SampleFormat::Pcm16;
+    case SF_FORMAT_PCM_24:
+        *reason = "24-bit PCM, as the input";
         return SampleFormat::Pcm24;
+    default:
+        break;
     }
-    if (containerFor(outputPath) == SF_FORMAT_FLAC) {
+    if (flac) {
         *reason = "24-bit PCM, the most FLAC holds";
         return SampleFormat::Pcm24;
     }
-    *reason = inputPath.empty() ? "float for the built-in signal" : "float, as the input";
+    if (input == nullptr)
+        *reason = "float for the built-in signal";
+    else if (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE)
+        *reason = "float, as the input";
+    else
+        *reason = "float, which holds the input's samples exactly";
     return SampleFormat::Float;
 }
 
@@ -276,13 +380,13 @@ CliError writeFailure(const std::string& target, int error) {
 } // namespace
 
 AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRate, SampleFormat format,
-                         int64_t expectedFrames)
+                         AudioContainer type, int64_t expectedFrames)
     : target(output.targetPath()) {
-    checkOutputPath(target, format);
+    checkOutputPath(target, format, type);
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = sampleRate;
-    const int container = containerFor(target);
+    const int container = containerFor(target, type);
     bytesPerFrame = static_cast<int64_t>(channels) * (format == SampleFormat::Pcm16   ? 2
                                                       : format == SampleFormat::Pcm24 ? 3
                                                                                       : 4);
@@ -297,13 +401,16 @@ AudioWriter::AudioWriter(const StagedOutput& output, int channels, int sampleRat
                       "': the audio is longer than an AIFF file's 32-bit sizes can "
                       "state (4 GiB of samples); write .wav (RF64) or .flac");
     info.format = (rf64 ? SF_FORMAT_RF64 : container) | subtypeFor(format);
+    floatWav = info.format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    flacFile = container == SF_FORMAT_FLAC;
     if (!sf_format_check(&info))
         throw failure("cannot write '" + target + "': this format holds no " + std::to_string(channels) +
                       " channel(s) at " + std::to_string(sampleRate) + " Hz");
     // Opened here rather than by libsndfile so that an interruption can remove it while it is open.
-    stream = openStagingFile(output.stagingPath());
+    stream = openStagingFile(output.stagingPath(), floatWav);
     if (stream == nullptr)
-        throw failure("cannot write '" + target + "' (" + std::generic_category().message(errno) + ")");
+        throw failure("cannot write " + outputName(target) + " (" + std::generic_category().message(errno) +
+                      ")");
     file = sf_open_fd(fileno(stream), SFM_WRITE, &info, SF_FALSE);
     if (file == nullptr) {
         std::fclose(stream);
@@ -360,7 +467,7 @@ void AudioWriter::write(const float* samples, int64_t frames) {
 void AudioWriter::close() {
     // The FLAC encoder writes its header with the first frame: without one the file stays empty, a
     // file no reader opens.
-    if (framesWritten == 0 && containerFor(target) == SF_FORMAT_FLAC)
+    if (framesWritten == 0 && flacFile)
         throw failure("cannot write '" + target +
                       "': there is no audio to write, and a FLAC file needs at least one frame (write .wav "
                       "or .aiff)");
@@ -368,7 +475,7 @@ void AudioWriter::close() {
     std::FILE* descriptor = stream;
     file = nullptr;
     stream = nullptr;
-    const bool finished = sf_close(sound) == 0;
+    const bool finished = sf_close(sound) == 0 && (!floatWav || completeFloatFormatChunk(descriptor));
     if (std::fclose(descriptor) != 0 || !finished)
         throw failure("cannot write '" + target + "': finishing the audio file failed");
 }

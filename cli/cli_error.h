@@ -12,10 +12,21 @@ enum ExitCode : int {
     kExitUsage = 2,   // the command line itself is wrong
 };
 
+// The program's name, which begins every message it writes to standard error.
+constexpr const char* kProgramPrefix = "shaperhost: ";
+
+// A command that ends with an exit code other than 0. The message is printed as "shaperhost: usage: ..."
+// for a wrong command line and "shaperhost: error: ..." otherwise; an empty message prints nothing, for
+// a result that the command already reported and that only its exit code carries (diff's "different").
 class CliError : public std::runtime_error {
 public:
-    CliError(ExitCode code, const std::string& message) : std::runtime_error(message), exitCode(code) {}
+    CliError(ExitCode code, const std::string& message)
+        : std::runtime_error(message), exitCode(code), usage(code == kExitUsage) {}
+    // `isUsage` false with kExitUsage: trouble that is no fault of the command line (diff's exit 2).
+    CliError(ExitCode code, const std::string& message, bool isUsage)
+        : std::runtime_error(message), exitCode(code), usage(isUsage) {}
     ExitCode exitCode;
+    bool usage;
 };
 
 inline CliError usageError(const std::string& message) {

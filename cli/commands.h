@@ -19,6 +19,9 @@ class Session {
 public:
     std::string libraryPath;     // empty: beside the program
     std::string descriptionPath; // empty: beside the library
+    // --quiet: no summaries of written files, no progress line; results asked for (CSV, JSON, reports),
+    // warnings and errors still appear.
+    bool quiet = false;
 
     const ModuleLibrary& library();
     const ModuleCatalog& catalog();
@@ -32,6 +35,9 @@ private:
 
 void addListCommand(CLI::App& app, Session& session);
 void addTableCommand(CLI::App& app, Session& session);
+// help [COMMAND], and the hidden command that writes the shell completion and the man page's command
+// sections from the option definitions (run by the build).
+void addHelpCommands(CLI::App& app);
 // render, analyze, editor, demo and diff.
 void addMediaCommands(CLI::App& app, Session& session);
 
@@ -51,5 +57,11 @@ CLI::Validator wholeNumberRange(long long min, long long max);
 CLI::Validator wholeNumberChoice(const std::vector<long long>& choices);
 // File name options: refuse an empty name instead of taking it as "not given".
 CLI::Validator fileName();
+// Options that take one of a few words: the value is taken in any letter case and handed on in lower
+// case; anything else is refused with the choices named. The choices become the option's type name
+// ("hq|vhq"), shown by the help and offered by the shell completion.
+CLI::Option* restrictToChoices(CLI::Option* option, const std::vector<std::string>& choices);
+// ASCII letters in lower case.
+std::string lowerCase(std::string text);
 
 } // namespace shaperhost

@@ -121,7 +121,7 @@ void runTable(Session& session, const TableOptions& options) {
 
     printTextNotes(std::cerr, module.id, text);
     if (table[256] != 0.0f)
-        std::cerr << "warning: the curve does not pass through 0 V: an input of 0 V gives "
+        std::cerr << kProgramPrefix << "warning: the curve does not pass through 0 V: an input of 0 V gives "
                   << formatFixed(static_cast<double>(table[256]) * 10.0, 4)
                   << " V, so silence becomes a DC offset\n";
 
@@ -142,9 +142,9 @@ void runTable(Session& session, const TableOptions& options) {
     std::ostream& notes = (csvToOutput || options.json) ? std::cerr : std::cout;
     if (csvToOutput)
         std::cout << csv;
-    if (csvFile != nullptr)
+    if (csvFile != nullptr && !session.quiet)
         notes << "wrote " << options.csv << " (" << kTableEntries << " table entries)\n";
-    if (pngFile != nullptr)
+    if (pngFile != nullptr && !session.quiet)
         notes << "wrote " << options.png << " (transfer curve, -5 V..+5 V in)\n";
     if (options.json)
         printJson(tableJson(module.id, text, table));

@@ -135,10 +135,11 @@ void runDemo(Session& session, const DemoOptions& options) {
     EditorSession editor(session.library(), pieces[0].module, kSoftClipCurve, 100, 100);
     writePng(panelFile, editor.paint().enlarged(4));
     outputs.commitAll();
-    std::cout << summary.str()
-              << "\neditor: the curve editor drawing the soft-clip curve, 100x100 pixels shown 4x\n"
-              << "  wrote " << panel << "\n"
-              << "\nAlso written: " << signalPath << " (the input)\n";
+    if (!session.quiet)
+        std::cout << summary.str()
+                  << "\neditor: the curve editor drawing the soft-clip curve, 100x100 pixels shown 4x\n"
+                  << "  wrote " << panel << "\n"
+                  << "\nAlso written: " << signalPath << " (the input)\n";
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // text it sends routed into the processing module as a host routes one edit.
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "cli/cli_error.h"
 #include "cli/editor_session.h"
@@ -19,7 +20,7 @@ struct EditorOptions {
     std::string png;
     std::vector<std::string> drags;
     int steps = 4;
-    // The road of one edit.
+    // Rendering with the edit.
     std::string render;
     std::string input;
     double editAt = 0.0;
@@ -114,13 +115,16 @@ void runEditor(Session& session, const EditorOptions& options) {
         input = std::make_unique<AudioReader>(job.input);
     const int64_t rate = input ? input->sampleRate() : job.sampleRate;
 
+    // With --quiet only the curve text, the command's result, is printed.
+    std::ostringstream unused;
+    std::ostream& out = session.quiet ? unused : std::cout;
     EditorSession editor(session.library(), module.id, text, width, height);
-    std::cout << "editor: " << module.id << " (kind 1), panel " << width << "x" << height << " pixels\n";
+    out << "editor: " << module.id << " (kind 1), panel " << width << "x" << height << " pixels\n";
     for (const Drag& d : drags) {
         const std::size_t sent = editor.drag(d, options.steps);
-        std::cout << "drag " << d.fromX << "," << d.fromY << " -> " << d.toX << "," << d.toY << " in "
-                  << options.steps << " moves: " << sent << " text(s) sent"
-                  << (sent == 0 ? " (no point under the press, or no change at 0.1 V)" : "") << "\n";
+        out << "drag " << d.fromX << "," << d.fromY << " -> " << d.toX << "," << d.toY << " in "
+            << options.steps << " moves: " << sent << " text(s) sent"
+            << (sent == 0 ? " (no point under the press, or no change at 0.1 V)" : "") << "\n";
     }
     const std::vector<std::string> sent = editor.sentTexts();
     std::cout << "curve text: " << (sent.empty() ? text : sent.back()) << "\n";
@@ -129,8 +133,8 @@ void runEditor(Session& session, const EditorOptions& options) {
     if (renderFile == nullptr) {
         outputs.commitAll();
         if (pngFile != nullptr)
-            std::cout << "wrote " << options.png << " (" << width * options.zoom << "x"
-                      << height * options.zoom << ")\n";
+            out << "wrote " << options.png << " (" << width * options.zoom << "x" << height * options.zoom
+                << ")\n";
         return;
     }
 
@@ -143,20 +147,20 @@ void runEditor(Session& session, const EditorOptions& options) {
     const int64_t firstBlock = block;
     for (const std::string& value : sent)
         job.extra.push_back({block++ * job.blockSize, pinText(value)});
-    const RenderSummary s = runRenderJob(session, job, *renderFile, std::cout, input.get());
+    const RenderSummary s = runRenderJob(session, job, *renderFile, std::cerr, input.get());
     outputs.commitAll();
     if (pngFile != nullptr)
-        std::cout << "wrote " << options.png << " (" << width * options.zoom << "x" << height * options.zoom
-                  << ")\n";
+        out << "wrote " << options.png << " (" << width * options.zoom << "x" << height * options.zoom
+            << ")\n";
     if (!sent.empty())
-        std::cout << "road of one edit: " << sent.size() << " text(s) from sendPinValue went to pin 0 of "
-                  << job.module << " as value events at blocks " << firstBlock << " to " << block - 1
-                  << " (sample " << firstBlock * job.blockSize << " on)\n";
-    printLevels(std::cout, "input ", s.inputLevels);
-    printLevels(std::cout, "output", s.outputLevels);
-    std::cout << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
-              << ", module sleep requests " << s.report.sleepRequests << "\n"
-              << "wrote " << job.output << " (" << options.format << ")\n";
+        out << "edit routed: " << sent.size() << " text(s) from sendPinValue went to pin 0 of " << job.module
+            << " as value events at blocks " << firstBlock << " to " << block - 1 << " (sample "
+            << firstBlock * job.blockSize << " on)\n";
+    printLevels(out, "input ", s.inputLevels);
+    printLevels(out, "output", s.outputLevels);
+    out << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
+        << ", module sleep requests " << s.report.sleepRequests << "\n"
+        << "wrote " << job.output << " (" << sampleFormatName(job.format) << ")\n";
 }
 
 } // namespace
@@ -194,7 +198,8 @@ void addEditorCommand(CLI::App& app, Session& session) {
     command->add_option("-b,--block-size", options->blockSize, "samples per processBlock call")
         ->check(wholeNumberRange(1, 65536))
         ->capture_default_str();
-    command->add_option("--format", options->format, "output samples: float, pcm16 or pcm24")
+    restrictToChoices(command->add_option("--format", options->format, "output samples"),
+                      {"float", "pcm16", "pcm24"})
         ->capture_default_str();
     if (interactiveEditorAvailable())
         command->add_flag("--window", options->window,

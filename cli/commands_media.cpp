@@ -12,7 +12,7 @@
 #include "cli/media_jobs.h"
 #include "cli/output_file.h"
 #include "cli/oversampler.h"
-#include "cli/terminal.h"
+#include "cli/progress.h"
 #include "cli/text_notes.h"
 
 namespace shaperhost {
@@ -25,12 +25,19 @@ namespace {
 // floats, and finish() scales it into the file piece by piece.
 class OutputSink {
 public:
-    OutputSink(const RenderJob& job, int channels, int sampleRate, AudioWriter& writer,
+    OutputSink(const RenderJob& job, SampleFormat format, int channels, int sampleRate, AudioWriter& writer,
                const std::string& target)
         : stage(job.stage), channels(channels), processor(job.stage, channels, sampleRate), writer(writer),
-          target(target), dither(16), dithered(job.format == SampleFormat::Pcm16 && job.dither) {
+          target(target), dither(16), dithered(format == SampleFormat::Pcm16 && job.dither) {
         if (!stage.normalize)
             return;
+        // An integer file holds one step less than full scale, and dither adds up to one step more: a
+        // target beyond what the file holds is lowered to the largest peak it holds without clipping.
+        const int bits = format == SampleFormat::Pcm16 ? 16 : format == SampleFormat::Pcm24 ? 24 : 0;
+        if (bits > 0) {
+            const double step = std::ldexp(1.0, 1 - bits);
+            stage.normalizePeak = std::min(stage.normalizePeak, 1.0 - step * (dithered ? 2.0 : 1.0));
+        }
         scratch = std::make_unique<ScratchFile>(target);
         scratchFile = scratch->file();
     }
@@ -74,6 +81,8 @@ public:
     }
 
     Levels levels() const { return meter.levels(); }
+    // The peak normalisation aims at, 0 without normalisation.
+    double normalizedPeak() const { return stage.normalize ? stage.normalizePeak : 0.0; }
     // 16-bit output gets TPDF dither unless the job says not to.
     bool dithers() const { return dithered; }
 
@@ -103,29 +112,6 @@ std::string decibels(double value) {
         return "-inf";
     return formatFixed(20.0 * std::log10(value), 2);
 }
-
-// Redraws "rendering NN%" on the terminal whenever the percentage changes.
-class Progress {
-public:
-    explicit Progress(bool enabled) : enabled(enabled) {}
-    ~Progress() {
-        if (enabled && shown >= 0)
-            std::cerr << "\r                    \r" << std::flush;
-    }
-    void update(int64_t done, int64_t total) {
-        if (!enabled || total <= 0)
-            return;
-        const int percent = static_cast<int>(done * 100 / total);
-        if (percent != shown) {
-            shown = percent;
-            std::cerr << "\rrendering " << percent << "%" << std::flush;
-        }
-    }
-
-private:
-    bool enabled;
-    int shown = -1;
-};
 
 // Outputs of a batch committed together (each holds a slot for removal on interruption while staged).
 constexpr std::size_t kBatchGroup = 200;
@@ -169,6 +155,10 @@ void printLevels(std::ostream& out, const char* label, const Levels& levels) {
         << decibels(levels.rms) << " dBFS)\n";
 }
 
+std::string decibelsText(double factor) {
+    return factor > 0.0 ? formatFixed(20.0 * std::log10(factor), 2) + " dB" : "-inf dB";
+}
+
 void checkRenderJob(const RenderJob& job) {
     if (job.blockSize < 1 || job.blockSize > 65536)
         throw badOptionValue("--block-size", std::to_string(job.blockSize), "a whole number from 1 to 65536");
@@ -178,7 +168,8 @@ void checkRenderJob(const RenderJob& job) {
         throw badOptionValue("--oversample", std::to_string(job.oversample), "1, 2, 4, 8 or 16");
     if (!(job.stage.mix >= 0.0 && job.stage.mix <= 1.0))
         throw badOptionValue("--mix", formatDouble(job.stage.mix), "a number from 0 to 1");
-    checkOutputPath(job.output, job.format);
+    // A format chosen from the input is never float for FLAC.
+    checkOutputPath(job.output, job.formatFromInput ? SampleFormat::Pcm24 : job.format, job.type);
 }
 
 RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedOutput& output,
@@ -222,7 +213,7 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     for (const AutomationPoint& point : automation) {
         const int64_t sample = automationSample(point, summary.sampleRate, summary.frames);
         if (sample >= summary.frames) {
-            log << "note: the automation's text change at " << automationTime(point)
+            log << kProgramPrefix << "note: the automation's text change at " << automationTime(point)
                 << " lies after the end of the audio\n";
             continue;
         }
@@ -233,7 +224,7 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
         const double at = timed.seconds * summary.sampleRate;
         const int64_t sample = at < static_cast<double>(summary.frames) ? std::llround(at) : summary.frames;
         if (sample >= summary.frames) {
-            log << "note: the text change at " << formatDouble(timed.seconds)
+            log << kProgramPrefix << "note: the text change at " << formatDouble(timed.seconds)
                 << " s lies after the end of the audio\n";
             continue;
         }
@@ -242,14 +233,18 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     for (const TextChange& change : job.extra)
         settings.changes.push_back(change);
 
+    summary.format = job.format;
+    if (job.formatFromInput)
+        summary.format = defaultOutputFormat(reader, job.output, job.type, &summary.formatReason);
     // A length from a pipe's header cannot be trusted to be reached; only a regular file's is used.
     std::error_code notRegular;
     const bool lengthKnown =
         job.input.empty() || std::filesystem::is_regular_file(std::filesystem::u8path(job.input), notRegular);
-    AudioWriter writer(output, summary.channels, summary.sampleRate, job.format,
+    AudioWriter writer(output, summary.channels, summary.sampleRate, summary.format, job.type,
                        lengthKnown ? summary.frames : -1);
-    OutputSink sink(job, summary.channels, summary.sampleRate, writer, output.targetPath());
+    OutputSink sink(job, summary.format, summary.channels, summary.sampleRate, writer, output.targetPath());
     summary.dithered = sink.dithers();
+    summary.normalizedPeak = sink.normalizedPeak();
     // The module at the audio's rate gives each piece's output at once; oversampled, the resamplers
     // hold some back, so the input waits in `dry` for the output frames it is mixed with.
     std::unique_ptr<StreamRenderer> plain;
@@ -271,8 +266,8 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     std::vector<float> in(static_cast<std::size_t>(piece * summary.channels));
     std::vector<float> out(in.size());
     LevelMeter inputMeter;
-    // Progress only where someone watches, and only when it takes a while.
-    Progress progress(progressTerminal() && summary.frames > 10LL * summary.sampleRate);
+    LevelMeter moduleInputMeter;
+    ProgressLine progress("rendering", job.progress);
     int64_t position = 0;
     do {
         int64_t count = std::min(piece, summary.frames - position);
@@ -281,12 +276,13 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
         else
             sine.fill(in.data(), position, count);
         const std::size_t samples = static_cast<std::size_t>(count * summary.channels);
+        inputMeter.add(in.data(), samples);
         if (job.gain != 1.0f) {
             for (std::size_t i = 0; i < samples; ++i)
                 in[i] *= job.gain;
         }
         countBeyondTable(in.data(), samples, summary.inputBeyondTable);
-        inputMeter.add(in.data(), samples);
+        moduleInputMeter.add(in.data(), samples);
         if (plain) {
             plain->process(in.data(), out.data(), count);
             sink.take(in.data(), out.data(), count);
@@ -310,6 +306,7 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     summary.frames = position;
     summary.report = plain ? plain->report() : oversampled->report();
     summary.inputLevels = inputMeter.levels();
+    summary.moduleInputLevels = moduleInputMeter.levels();
     summary.outputLevels = sink.levels();
     summary.clipped = writer.clipped();
     summary.renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -339,6 +336,7 @@ struct RenderCommandOptions {
     std::string outputGain = "1";
     std::string normalize; // peak in dBFS
     bool normalizeGiven = false;
+    std::string type; // the output's file type, empty: from its extension
     bool noDither = false;
     bool json = false;
 };
@@ -351,8 +349,8 @@ Json renderJson(const RenderJob& job, const RenderSummary& s) {
     doc["text"] = job.text;
     doc["input"] = job.input.empty() ? Json(nullptr) : Json(job.input);
     doc["output"] = job.output;
-    doc["format"] = sampleFormatName(job.format);
-    doc["format_reason"] = job.formatReason.empty() ? Json(nullptr) : Json(job.formatReason);
+    doc["format"] = sampleFormatName(s.format);
+    doc["format_reason"] = s.formatReason.empty() ? Json(nullptr) : Json(s.formatReason);
     doc["dithered"] = s.dithered;
     doc["channels"] = s.channels;
     doc["sample_rate"] = s.sampleRate;
@@ -363,12 +361,16 @@ Json renderJson(const RenderJob& job, const RenderSummary& s) {
     doc["resampler_quality"] = job.quality == ResamplerQuality::High ? "hq" : "vhq";
     doc["input_levels"] = levelsJson(s.inputLevels.peak, s.inputLevels.rms);
     doc["non_finite_input_samples"] = s.inputLevels.nonFinite;
+    doc["module_input_levels"] = levelsJson(s.moduleInputLevels.peak, s.moduleInputLevels.rms);
     doc["output_levels"] = levelsJson(s.outputLevels.peak, s.outputLevels.rms);
     doc["blocks"] = s.report.blocks;
     doc["text_events"] = s.report.textEvents;
     doc["sleep_requests"] = s.report.sleepRequests;
     doc["input_beyond_5v"] = s.inputBeyondTable;
-    doc["clipped_samples"] = job.format == SampleFormat::Float ? Json(nullptr) : Json(s.clipped);
+    doc["clipped_samples"] = s.format == SampleFormat::Float ? Json(nullptr) : Json(s.clipped);
+    doc["gain"] = job.gain;
+    doc["output_gain"] = job.stage.normalize ? Json(nullptr) : Json(job.stage.gain);
+    doc["normalize_dbfs"] = job.stage.normalize ? decibelsJson(s.normalizedPeak) : Json(nullptr);
     doc["mix"] = job.stage.mix;
     doc["dc_block"] = job.stage.dcBlock;
     Json timing;
@@ -378,24 +380,50 @@ Json renderJson(const RenderJob& job, const RenderSummary& s) {
     return doc;
 }
 
-void printRenderSummary(const RenderJob& job, const RenderSummary& s) {
+// The settings a render used, in the order the audio meets them.
+std::string renderSettingsLine(const RenderJob& job, const RenderSummary& s) {
+    std::string line =
+        "  gain " + formatFloat(job.gain) + " (" + decibelsText(std::fabs(job.gain)) +
+        (job.gain < 0.0f ? ", polarity inverted" : "") + "), " +
+        (job.oversample == 1 ? std::string("no oversampling")
+                             : "oversampled " + std::to_string(job.oversample) + "x (" +
+                                   (job.quality == ResamplerQuality::High ? "HQ" : "VHQ") + ")") +
+        ", mix " + formatDouble(job.stage.mix) +
+        (job.stage.mix == 1.0   ? " (wet only)"
+         : job.stage.mix == 0.0 ? " (dry only)"
+                                : "") +
+        ", DC block " + (job.stage.dcBlock ? "on" : "off") + ", ";
+    if (job.stage.normalize)
+        line += "normalised to a peak of " + decibelsText(s.normalizedPeak) + "FS";
+    else
+        line += "output gain " + formatDouble(job.stage.gain) + " (" +
+                decibelsText(std::fabs(job.stage.gain)) + ")";
+    return line + "\n";
+}
+
+void printRenderSummary(std::ostream& out, const RenderJob& job, const RenderSummary& s) {
     const int64_t frames = s.frames;
-    std::cout << "render: " << s.moduleId << ", " << (job.input.empty() ? "built-in test signal" : job.input)
-              << ", " << s.channels << " channel(s), " << s.sampleRate << " Hz, " << frames << " frames ("
-              << formatFixed(static_cast<double>(frames) / s.sampleRate, 3) << " s), block size "
-              << job.blockSize << oversampleNote(job.oversample, job.quality) << "\n";
-    printLevels(std::cout, "input ", s.inputLevels);
-    printLevels(std::cout, "output", s.outputLevels);
-    std::cout << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
-              << ", module sleep requests " << s.report.sleepRequests << "\n";
+    out << "render: " << s.moduleId << ", "
+        << (job.input.empty() ? std::string("built-in test signal") : inputName(job.input)) << ", "
+        << s.channels << " channel(s), " << s.sampleRate << " Hz, " << frames << " frames ("
+        << formatFixed(static_cast<double>(frames) / s.sampleRate, 3) << " s), block size " << job.blockSize
+        << "\n"
+        << renderSettingsLine(job, s);
+    printLevels(out, "input ", s.inputLevels);
+    if (job.gain != 1.0f)
+        printLevels(out, "module in", s.moduleInputLevels);
+    printLevels(out, "output", s.outputLevels);
+    out << "  blocks " << s.report.blocks << ", text events " << s.report.textEvents
+        << ", module sleep requests " << s.report.sleepRequests << "\n";
     if (total(s.inputBeyondTable) > 0)
-        std::cout << "  input beyond +-5 V, where the curve holds its end values: "
-                  << perChannel(s.inputBeyondTable) << " samples of " << frames << "\n";
-    if (job.format != SampleFormat::Float)
-        std::cout << "  clipped in the file (beyond full scale): " << perChannel(s.clipped) << " samples\n";
-    std::cout << "wrote " << job.output << " (" << sampleFormatName(job.format)
-              << (job.formatReason.empty() ? "" : ": " + job.formatReason)
-              << (s.dithered ? ", TPDF dither" : "") << ")\n";
+        out << "  input beyond +-5 V" << (job.gain != 1.0f ? " after the gain" : "")
+            << ", where the curve holds its end values: " << perChannel(s.inputBeyondTable) << " samples of "
+            << frames << "\n";
+    if (s.format != SampleFormat::Float)
+        out << "  clipped in the file (beyond full scale): " << perChannel(s.clipped) << " samples\n";
+    out << "wrote " << (job.output == kStandardStream ? std::string("standard output") : job.output) << " ("
+        << sampleFormatName(s.format) << (s.formatReason.empty() ? "" : ": " + s.formatReason)
+        << (s.dithered ? ", TPDF dither" : "") << ")\n";
 }
 
 // A gain written as a bare number below zero is a factor, as it always was (scripts rely on that), but
@@ -405,7 +433,7 @@ void noteNegativeFactor(const std::string& text, double factor, const char* opti
     if (!readQuantity(text, &q) || q.decibels || !(factor < 0.0))
         return;
     const double db = 20.0 * std::log10(-factor);
-    std::cerr << "note: " << option << " " << text << " is a factor: it inverts the polarity and "
+    std::cerr << kProgramPrefix << "note: " << option << " " << text << " is a factor: it inverts the polarity and "
               << (db >= 0.0 ? "raises" : "lowers") << " the level by " << formatFixed(std::fabs(db), 1)
               << " dB; for decibels write " << text << "dB\n";
 }
@@ -415,6 +443,14 @@ void runRender(Session& session, RenderCommandOptions& options) {
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
     job.quality = resamplerQualityNamed(options.quality);
+    if (!options.type.empty())
+        job.type = audioContainerNamed(options.type);
+    const bool toStandardOutput = job.output == kStandardStream;
+    if (toStandardOutput && options.json)
+        throw usageError("--json and -o - both want standard output: give -o a file name");
+    // Standard output carries the audio: the summary goes to standard error.
+    std::ostream& report = toStandardOutput ? std::cerr : std::cout;
+    job.progress = !session.quiet && !options.json;
     job.gain = static_cast<float>(readGain(options.gain, "--gain"));
     job.stage.gain = readGain(options.outputGain, "--output-gain");
     noteNegativeFactor(options.gain, job.gain, "--gain");
@@ -444,6 +480,11 @@ void runRender(Session& session, RenderCommandOptions& options) {
 
     // One input to -o, or each of several inputs to the folder under its own name.
     std::vector<RenderJob> jobs;
+    int fromStandardInput = 0;
+    for (const std::string& input : options.inputs)
+        fromStandardInput += input == kStandardStream;
+    if (fromStandardInput > 1)
+        throw usageError("standard input can be read only once: give -i - once");
     if (options.outDir.empty()) {
         if (options.inputs.size() > 1)
             throw usageError("several inputs need --out-dir DIR for their outputs");
@@ -456,6 +497,8 @@ void runRender(Session& session, RenderCommandOptions& options) {
             throw usageError("give either --out or --out-dir, not both");
         if (options.inputs.empty())
             throw usageError("--out-dir needs inputs (-i FILE, repeatable)");
+        if (fromStandardInput > 0)
+            throw usageError("--out-dir names each output after its input: standard input has no name");
         for (const std::string& input : options.inputs) {
             RenderJob each = job;
             each.input = input;
@@ -482,9 +525,8 @@ void runRender(Session& session, RenderCommandOptions& options) {
         reads.push_back({job.automation, "the automation file"});
         std::vector<std::string> outputPaths;
         for (RenderJob& each : jobs) {
-            if (options.format.empty())
-                each.format = defaultOutputFormat(each.input, each.output, &each.formatReason);
-            else
+            each.formatFromInput = options.format.empty();
+            if (!options.format.empty())
                 each.format = sampleFormatNamed(options.format);
             checkRenderJob(each);
             reads.push_back({each.input, "the input file"});
@@ -517,8 +559,7 @@ void runRender(Session& session, RenderCommandOptions& options) {
                 staged.push_back(&outputs.add(jobs[i].output));
             std::vector<RenderSummary> group;
             for (std::size_t i = first; i < end; ++i)
-                group.push_back(
-                    runRenderJob(session, jobs[i], *staged[i - first], options.json ? std::cerr : std::cout));
+                group.push_back(runRenderJob(session, jobs[i], *staged[i - first], std::cerr));
             try {
                 outputs.commitAll();
             } catch (...) {
@@ -532,14 +573,16 @@ void runRender(Session& session, RenderCommandOptions& options) {
                 replaced.push_back(each.output);
                 if (options.json)
                     renders.push_back(renderJson(each, s));
-                else
-                    printRenderSummary(each, s);
-                std::cout.flush();
+                else if (!session.quiet)
+                    printRenderSummary(report, each, s);
+                report.flush();
                 if (s.inputLevels.nonFinite > 0)
-                    std::cerr << "warning: " << s.inputLevels.nonFinite << " samples of " << each.input
+                    std::cerr << kProgramPrefix << "warning: " << s.inputLevels.nonFinite << " samples of "
+                              << inputName(each.input)
                               << " are not finite numbers (NaN or infinite): the levels leave them out\n";
                 if (total(s.clipped) > 0)
-                    std::cerr << "warning: " << total(s.clipped) << " samples clipped in " << each.output
+                    std::cerr << kProgramPrefix << "warning: " << total(s.clipped) << " samples clipped in "
+                              << outputName(each.output)
                               << "; lower the level with --output-gain or --normalize\n";
             }
         }
@@ -548,7 +591,7 @@ void runRender(Session& session, RenderCommandOptions& options) {
             throw;
         // A script learns which files changed although the batch failed.
         if (!replaced.empty() && !options.json) {
-            std::cerr << "note: the batch failed after these outputs were written:";
+            std::cerr << kProgramPrefix << "note: the batch failed after these outputs were written:";
             for (const std::string& done : replaced)
                 std::cerr << " " << done;
             std::cerr << "\n";
@@ -685,6 +728,8 @@ AnalyzeSummary runAnalyzeJob(Session& session, const AnalyzeJob& job, const Stag
     settings.blockSize = job.blockSize;
     settings.oversample = job.oversample;
     settings.quality = job.quality;
+    ProgressLine progress("analysing", job.progress);
+    settings.progress = [&progress](int64_t done, int64_t total) { progress.update(done, total); };
     AudioBuffer output;
     renderAtRate(session.library(), settings, input, output);
     const std::vector<float> steady(output.samples.begin() + job.length,
@@ -713,6 +758,7 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
     const ModuleDescription& module = session.catalog().processingModule(job.module);
     job.text = moduleText(options.text.text, options.text.file, module.defaultText());
     job.quality = resamplerQualityNamed(options.quality);
+    job.progress = !session.quiet && !options.json;
     checkAnalyzeJob(job);
     printTextNotes(std::cerr, module.id, job.text);
     std::unique_ptr<StagedOutput> png;
@@ -723,9 +769,9 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
         png->commit();
     const SpectrumAnalysis& a = s.analysis;
     if (!s.foldWarning.empty())
-        std::cerr << "warning: " << s.foldWarning << "\n";
+        std::cerr << kProgramPrefix << "warning: " << s.foldWarning << "\n";
     if (!s.figuresWarning.empty())
-        std::cerr << "warning: " << s.figuresWarning << "\n";
+        std::cerr << kProgramPrefix << "warning: " << s.figuresWarning << "\n";
     const auto figure = [&a](double value, int decimals) {
         return a.figuresValid ? formatFixed(value, decimals) : std::string("none");
     };
@@ -762,7 +808,7 @@ void runAnalyze(Session& session, AnalyzeCommandOptions& options) {
                       << formatFixed(alias.frequency, 2) << "    " << formatFixed(alias.decibels, 2) << "\n";
         }
     }
-    if (!job.png.empty())
+    if (!job.png.empty() && !session.quiet)
         std::cout << "wrote " << job.png << " (spectrum in dBFS against kHz, harmonics and aliases marked)\n";
 }
 
@@ -778,20 +824,28 @@ void addRenderCommand(CLI::App& app, Session& session) {
     command->add_option("-m,--module", job.module, "module identifier or name")->required();
     options->text.addTo(*command, "curve points or formula");
     command
-        ->add_option(
-            "-i,--in", options->inputs,
-            "input audio file, WAV, FLAC or AIFF (default: the test signal); repeatable with --out-dir")
+        ->add_option("-i,--in", options->inputs,
+                     "input audio file, WAV, FLAC or AIFF, - for standard input (default: the test signal); "
+                     "repeatable with --out-dir")
         ->check(fileName());
-    command->add_option("-o,--out", job.output, "output audio file, .wav .flac .aif .aiff")
+    command
+        ->add_option("-o,--out", job.output,
+                     "output audio file, .wav .flac .aif .aiff, or - for standard output (with --type)")
         ->check(fileName());
+    restrictToChoices(command->add_option("--type", options->type,
+                                          "the output's file type whatever its name: needed for -o - and "
+                                          "for names without a known extension"),
+                      {"wav", "aiff", "flac"});
     command
         ->add_option("--out-dir", options->outDir,
                      "folder for the outputs of several inputs, each under its "
                      "input's name")
         ->check(fileName());
-    command->add_option("--format", options->format,
-                        "output samples: float, pcm16 or pcm24 (default: 24-bit PCM for 16- or 24-bit input "
-                        "and for FLAC, float otherwise)");
+    restrictToChoices(command->add_option("--format", options->format,
+                                          "output samples (default: the input's where the output holds "
+                                          "them: 16-bit stays 16-bit, 24-bit 24-bit, float float; 24-bit for "
+                                          "float into FLAC; float for the built-in signal)"),
+                      {"float", "pcm16", "pcm24"});
     command->add_option("-b,--block-size", job.blockSize, "samples per processBlock call")
         ->check(wholeNumberRange(1, 65536))
         ->capture_default_str();
@@ -872,7 +926,7 @@ void addMediaCommands(CLI::App& app, Session& session) {
     addAnalyzeCommand(app, session);
     addEditorCommand(app, session);
     addDemoCommand(app, session);
-    addDiffCommand(app);
+    addDiffCommand(app, session);
 }
 
 void addOversampleOptions(CLI::App& command, int& factor, std::string& quality) {
@@ -882,16 +936,18 @@ void addOversampleOptions(CLI::App& command, int& factor, std::string& quality) 
             "run the module at 1, 2, 4, 8 or 16 times the sample rate between linear-phase resamplers")
         ->check(wholeNumberChoice({1, 2, 4, 8, 16}))
         ->capture_default_str();
-    command.add_option("--quality", quality, "resampler quality when oversampling: hq or vhq")
+    restrictToChoices(command.add_option("--quality", quality, "resampler quality when oversampling"),
+                      {"hq", "vhq"})
         ->capture_default_str();
 }
 
-ResamplerQuality resamplerQualityNamed(const std::string& name) {
+ResamplerQuality resamplerQualityNamed(const std::string& given) {
+    const std::string name = lowerCase(given);
     if (name == "hq")
         return ResamplerQuality::High;
     if (name == "vhq")
         return ResamplerQuality::VeryHigh;
-    throw usageError("unknown resampler quality '" + name + "' (hq or vhq)");
+    throw usageError("unknown resampler quality '" + given + "' (hq or vhq)");
 }
 
 std::string oversampleNote(int factor, ResamplerQuality quality) {

@@ -22,6 +22,9 @@ std::FILE* openStagingFile(const std::string& path, bool readBack = false);
 // system remove it when it is closed or the program ends in any way, even by SIGKILL: on POSIX systems
 // the name is removed at once. Returns nullptr with errno set on failure.
 std::FILE* openScratchFile(const std::string& path);
+// Puts a standard stream into binary mode, so audio data passes unchanged (Windows turns line ends of
+// text-mode streams into CR LF; elsewhere nothing changes).
+void useBinaryMode(std::FILE* stream);
 
 // Installs the handlers that remove every registered unfinished file when the program is interrupted,
 // then end the program as the interruption would have. Called once at start-up.

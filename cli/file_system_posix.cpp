@@ -69,6 +69,7 @@ std::FILE* openScratchFile(const std::string& path) {
         unlink(path.c_str());
     return file;
 }
+void useBinaryMode(std::FILE*) {}
 
 // SIGPIPE too: a pipe output whose reader went away ends the program as before, but not before the
 // staging file is removed. The real-time signals end the program by default as well.

@@ -25,6 +25,11 @@ extern "C" void removePartialFilesAndEnd(int signalNumber) {
 
 } // namespace
 
+void useBinaryMode(std::FILE* stream) {
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
+}
+
 int createNewFile(const std::string& path) {
     const int file = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (file < 0)

@@ -93,6 +93,31 @@ CLI::Validator wholeNumberChoice(const std::vector<long long>& choices) {
             return "'" + value + "' is not " + list;
         },
         "{" + list + "}");
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+CLI::Option* restrictToChoices(CLI::Option* option, const std::vector<std::string>& choices) {
+    std::string names;
+    for (const std::string& choice : choices)
+        names += (names.empty() ? "" : "|") + choice;
+    option->check(CLI::Validator(
+        [choices, names](std::string& value) -> std::string {
+            const std::string lower = lowerCase(value);
+            for (const std::string& choice : choices) {
+                if (lower == choice) {
+                    value = lower;
+                    return std::string();
+                }
+            }
+            return "'" + value + "' is not one of " + names;
+        },
+        ""));
+    return option->type_name(names);
 }
 
 CLI::Validator fileName() {
@@ -107,10 +132,10 @@ CLI::Validator fileName() {
 
 namespace {
 
-int reportError(shaperhost::ExitCode code, const std::string& message) {
+int reportError(shaperhost::ExitCode code, const std::string& message, bool usage) {
     std::cout.flush();
-    std::cerr << "shaperhost: " << (code == shaperhost::kExitUsage ? "usage: " : "error: ") << message
-              << '\n';
+    if (!message.empty())
+        std::cerr << shaperhost::kProgramPrefix << (usage ? "usage: " : "error: ") << message << '\n';
     return code;
 }
 
@@ -127,6 +152,8 @@ std::string versionText(shaperhost::Session& session) {
         text += "Module library: not loaded (" + std::string(e.what()) + ")";
     }
     return text;
+int reportError(shaperhost::ExitCode code, const std::string& message) {
+    return reportError(code, message, code == shaperhost::kExitUsage);
 }
 
 } // namespace
@@ -141,7 +168,13 @@ int main(int argc, char** argv) {
     // Words starting with a slash are paths, never options, on every system (the parser would take
     // "/tmp/a.wav" for an option on Windows).
     app.allow_windows_style_options(false);
-    app.footer("Exit codes: 0 success, 1 the command failed, 2 the command line is wrong.");
+    app.footer("Exit codes: 0 success, 1 the command failed, 2 the command line is wrong (diff: 0 same, "
+               "1 different, 2 trouble). 'shaperhost help COMMAND' shows a command's options.");
+    // The parser's own complaints carry the program's name like every other message.
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string(kProgramPrefix) + "usage: " + e.what() + "\n" + kProgramPrefix +
+               "'shaperhost help' lists the commands, 'shaperhost help COMMAND' their options\n";
+    });
 
     Session session;
     app.add_option("--library", session.libraryPath, "module library to load (default: beside this program)")
@@ -153,7 +186,11 @@ int main(int argc, char** argv) {
     app.set_version_flag(
         "--version", [&session] { return versionText(session); },
         "print the program's version and the module library's SDK information, then exit");
+    app.add_flag("-q,--quiet", session.quiet,
+                 "no summaries of written files and no progress line; results, warnings and errors still "
+                 "appear (diff: the exit code alone tells)");
 
+    addHelpCommands(app);
     addListCommand(app, session);
     addTableCommand(app, session);
     addMediaCommands(app, session);
@@ -172,7 +209,7 @@ int main(int argc, char** argv) {
         app.exit(e);
         exitCode = kExitUsage;
     } catch (const CliError& e) {
-        exitCode = reportError(e.exitCode, e.what());
+        exitCode = reportError(e.exitCode, e.what(), e.usage);
     } catch (const std::bad_alloc&) {
         exitCode = reportError(kExitFailure, "out of memory");
     } catch (const std::exception& e) {

@@ -32,12 +32,15 @@ struct RenderJob {
     std::string input;             // empty: the built-in test signal
     std::string output;
     SampleFormat format = SampleFormat::Float;
-    std::string formatReason; // why the format was chosen, empty when it was asked for
+    bool formatFromInput =
+        false; // choose the format from the input when it is open (see defaultOutputFormat)
+    AudioContainer type = AudioContainer::FromName; // the output's file type (--type), else its extension
     int32_t blockSize = 64;
     float gain = 1.0f;      // on the input, before the module
     std::string automation; // file of text changes, empty for none
     OutputStage stage;      // mix, DC removal, output gain or normalisation
     bool dither = true;     // TPDF dither for 16-bit output
+    bool progress = false;  // a progress line on a terminal when the work takes a while
     double signalFrequency = 220.0;
     int sampleRate = 48000;
     int oversample = 1;
@@ -49,8 +52,12 @@ struct RenderSummary {
     int channels = 0;
     int sampleRate = 0;
     int64_t frames = 0;
-    Levels inputLevels; // as fed to the module, gain applied
+    SampleFormat format = SampleFormat::Float; // of the output file
+    std::string formatReason;                  // why, when the format was not asked for
+    Levels inputLevels;                        // of the input as read, before the gain
+    Levels moduleInputLevels;                  // as fed to the module, gain applied
     Levels outputLevels;
+    double normalizedPeak = 0.0; // the peak normalisation aimed at (sample units), 0 without --normalize
     RenderReport report;
     double renderSeconds = 0.0;            // wall time of the run, resampling and files included
     std::vector<int64_t> inputBeyondTable; // per channel: input samples beyond +-5 V
@@ -85,6 +92,7 @@ struct AnalyzeJob {
     int oversample = 1;
     ResamplerQuality quality = ResamplerQuality::VeryHigh;
     std::string png;
+    bool progress = false; // a progress line on a terminal when the work takes a while
 };
 
 struct AnalyzeSummary {
@@ -113,7 +121,7 @@ void addRenderCommand(CLI::App& app, Session& session);
 void addAnalyzeCommand(CLI::App& app, Session& session);
 void addEditorCommand(CLI::App& app, Session& session);
 void addDemoCommand(CLI::App& app, Session& session);
-void addDiffCommand(CLI::App& app);
+void addDiffCommand(CLI::App& app, Session& session);
 
 // --oversample and --quality on a command; the factor is checked when the command runs.
 void addOversampleOptions(CLI::App& command, int& factor, std::string& quality);

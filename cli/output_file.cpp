@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <random>
 #include <system_error>
 
@@ -85,10 +86,11 @@ StagedOutput::StagedOutput(const std::string& path) : target(path) {
     if (target.empty())
         throw usageError("an output file name is empty");
     std::error_code error;
+    standardOutput = target == "-";
     const fs::file_status status = fs::status(fs::u8path(target), error);
-    if (status.type() == fs::file_type::directory)
+    if (!standardOutput && status.type() == fs::file_type::directory)
         throw failure("cannot write '" + target + "': it is a folder");
-    if (isSpecial(status.type())) {
+    if (standardOutput || isSpecial(status.type())) {
         // Devices, FIFOs and pipes are written into, so the data is staged elsewhere.
         direct = true;
         destination = target;
@@ -153,7 +155,12 @@ void StagedOutput::commit() {
     std::FILE* from = std::fopen(staging.c_str(), "rb");
     if (from == nullptr)
         throw failure("cannot write '" + target + "': the finished data cannot be read back");
-    std::FILE* to = std::fopen(target.c_str(), "wb");
+    const std::string name = standardOutput ? std::string("standard output") : "'" + target + "'";
+    if (standardOutput) {
+        std::cout.flush();
+        useBinaryMode(stdout);
+    }
+    std::FILE* to = standardOutput ? stdout : std::fopen(target.c_str(), "wb");
     if (to == nullptr) {
         const int error = errno;
         std::fclose(from);
@@ -178,14 +185,14 @@ void StagedOutput::commit() {
         error = errno;
         written = false;
     }
-    if (std::fclose(to) != 0 && written) {
+    if (!standardOutput && std::fclose(to) != 0 && written) {
         error = errno;
         written = false;
     }
     if (!readBack)
-        throw failure("cannot write '" + target + "': the finished data cannot be read back");
+        throw failure("cannot write " + name + ": the finished data cannot be read back");
     if (!written)
-        throw failure("cannot write '" + target + "' (" + reasonOf(error) + ")");
+        throw failure("cannot write " + name + " (" + reasonOf(error) + ")");
     committed = true;
 }
 

@@ -18,8 +18,8 @@ namespace shaperhost {
 class StagedOutput {
 public:
     // Checks the target (no folder, a folder that exists, the parent folder writable) and creates the
-    // staging file at once, so every problem with the path shows before any work is done. Failures are
-    // failure errors naming the target.
+    // staging file at once ("-" stands for standard output, written into like a pipe), so every problem with
+    // the path shows before any work is done. Failures are failure errors naming the target.
     explicit StagedOutput(const std::string& target);
     // Removes the staging file unless it was committed.
     ~StagedOutput();
@@ -41,6 +41,7 @@ private:
     std::string destination; // the target with its symbolic links followed
     std::string staging;
     bool direct = false; // the target is a device, FIFO or socket: copied into, never replaced
+    bool standardOutput = false;
     bool committed = false;
     int interruptSlot = -1;
 };

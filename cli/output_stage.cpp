@@ -101,6 +101,14 @@ std::vector<AutomationPoint> readAutomationFile(const std::string& path) {
         const std::string where = "automation entry " + std::to_string(i + 1) + " of '" + path + "'";
         if (!entry.is_object() || !entry.contains("text") || !entry["text"].is_string())
             throw usageError(where + " needs a \"text\" string");
+        // A misspelt key would otherwise be ignored and its change land elsewhere.
+        for (const auto& item : entry.items()) {
+            if (item.key() != "text" && item.key() != "sample" && item.key() != "seconds" &&
+                item.key() != "percent")
+                throw usageError(
+                    where + ": unknown key \"" + item.key() +
+                    "\" (the keys are \"text\" and one of \"sample\", \"seconds\", \"percent\")");
+        }
         AutomationPoint point;
         point.text = entry["text"].get<std::string>();
         int times = 0;

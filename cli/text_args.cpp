@@ -29,9 +29,10 @@ std::string moduleText(const std::string& text, const std::string& file, const s
         throw usageError(message);
     }
     std::string contents = readSmallFile(file, kMaxTextFileBytes, "the text file");
-    if (!contents.empty() && contents.back() == '\n')
-        contents.pop_back();
-    if (!contents.empty() && contents.back() == '\r')
+    // Editors end a file with a line break, some with several, or leave spaces behind the text: none
+    // of that is part of the text.
+    while (!contents.empty() && (contents.back() == '\n' || contents.back() == '\r' ||
+                                 contents.back() == ' ' || contents.back() == '\t'))
         contents.pop_back();
     return contents;
 }

@@ -9,7 +9,8 @@
 
 namespace shaperhost {
 
-// The module text: `text` when given, else the contents of `file` (one trailing line end dropped),
+// The module text: `text` when given, else the contents of `file` (line breaks, spaces and tabs at its
+// end dropped),
 // else `fallback`. A file that does not exist is a usage error that says so, with a hint when the name
 // looks like a module text given where a file was expected; a folder, an unreadable file and a file
 // over kMaxTextFileBytes (also an endless one such as a device) are failures that say which.

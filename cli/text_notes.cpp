@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cli/cli_error.h"
 #include "cli/module_library.h"
 #include "cli/text_args.h"
 #include "curve/curve_text.h"
@@ -152,7 +153,7 @@ std::vector<std::string> textNotes(const std::string& moduleId, const std::strin
 void printTextNotes(std::ostream& out, const std::string& moduleId, const std::string& text,
                     const std::string& where) {
     for (const std::string& note : textNotes(moduleId, text))
-        out << "note: " << where << note << "\n";
+        out << kProgramPrefix << "note: " << where << note << "\n";
 }
 
 } // namespace shaperhost

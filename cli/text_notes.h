@@ -14,7 +14,7 @@ namespace shaperhost {
 // module the program does not know.
 std::vector<std::string> textNotes(const std::string& moduleId, const std::string& text);
 
-// Writes each note as "note: <where><note>" on its own line.
+// Writes each note as "shaperhost: note: <where><note>" on its own line.
 void printTextNotes(std::ostream& out, const std::string& moduleId, const std::string& text,
                     const std::string& where = std::string());
 

@@ -211,35 +211,6 @@ TEST_F(ShaperhostLevels, SummaryCountsInputBeyondTheCurveAndClippedSamplesPerCha
     EXPECT_NE(r.err.find("clipped"), std::string::npos) << r.err;
 }
 
-TEST_F(ShaperhostLevels, OutputFormatFollowsTheInputUnlessGiven) {
-    writePcm16(path("in16.wav"), 1, 48000, smallRamp(1000));
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        const char* out;
-        int format;
-    };
-    const Case cases[] = {
-        {"16-bit input gives 24-bit", {"-i", path("in16.wav")}, "a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24},
-        {"built-in signal stays float", {}, "b.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT},
-        {"FLAC takes 24-bit", {}, "c.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
-        {"asked for 16-bit",
-         {"-i", path("in16.wav"), "--format", "pcm16"},
-         "d.aiff",
-         SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<std::string> args = {"render", "-m", kCurve, "-o", path(c.out)};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const RunResult r = run(args);
-        ASSERT_EQ(r.exitCode, 0) << r.err;
-        Sound out;
-        ASSERT_TRUE(readSound(path(c.out), &out));
-        EXPECT_EQ(out.format, c.format);
-    }
-}
-
 TEST_F(ShaperhostLevels, SeveralInputsGoToTheOutputFolderEachAsASingleRunWould) {
     writePcm16(path("a.wav"), 1, 48000, smallRamp(1000));
     writePcm16(path("b.wav"), 2, 44100, smallRamp(3000));

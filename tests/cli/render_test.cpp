@@ -139,7 +139,7 @@ TEST_F(ShaperhostRender, InputGainScalesTheSignalBeforeTheModule) {
     for (const char* gain : {"2", "-1", "0.5"}) {
         SCOPED_TRACE(gain);
         const RunResult r = run({"render", "-m", "Vedivizor Arirezudez3", "-g", gain, "-i", path("in.wav"),
-                                 "-o", path("out.wav")});
+                                 "-o", path("out.wav"), "--format", "float"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
         Sound out;
         ASSERT_TRUE(readSound(path("out.wav"), &out));
