@@ -93,6 +93,8 @@ CLI::Validator wholeNumberChoice(const std::vector<long long>& choices) {
             return "'" + value + "' is not " + list;
         },
         "{" + list + "}");
+}
+
 std::string lowerCase(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z')
@@ -152,6 +154,8 @@ std::string versionText(shaperhost::Session& session) {
         text += "Module library: not loaded (" + std::string(e.what()) + ")";
     }
     return text;
+}
+
 int reportError(shaperhost::ExitCode code, const std::string& message) {
     return reportError(code, message, code == shaperhost::kExitUsage);
 }
