@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <random>
 #include <system_error>
 
@@ -239,30 +240,79 @@ fs::path whereItLeads(const std::string& path) {
     return error ? resolved.lexically_normal() : canonical;
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
+// A path as compared: where it leads, and whether it has other names besides symbolic links (hard
+// links), which only the files' identity can match.
+struct FileKey {
+    fs::path leadsTo;
+    bool hardLinked = false;
+};
+
+FileKey keyOf(const std::string& path) {
+    FileKey key;
+    key.leadsTo = whereItLeads(path);
     std::error_code error;
-    if (fs::equivalent(fs::u8path(a), fs::u8path(b), error) && !error)
-        return true;
-    return whereItLeads(a) == whereItLeads(b);
+    const std::uintmax_t links = fs::hard_link_count(fs::u8path(path), error);
+    key.hardLinked = !error && links > 1;
+    return key;
+}
+
+bool hardLinkedTogether(const std::string& a, const FileKey& keyA, const std::string& b,
+                        const FileKey& keyB) {
+    std::error_code error;
+    return keyA.hardLinked && keyB.hardLinked && fs::equivalent(fs::u8path(a), fs::u8path(b), error) &&
+           !error;
 }
 
 } // namespace
 
 void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::string>& outputs) {
+    // Each path is looked up once and found by its key, so a batch of many files stays quick; only
+    // files with hard links are compared by identity, pair by pair.
+    std::vector<FileKey> readKeys(reads.size());
+    std::map<fs::path, std::size_t> readAt;
+    std::vector<std::size_t> hardLinkedReads;
+    for (std::size_t r = 0; r < reads.size(); ++r) {
+        if (reads[r].path.empty())
+            continue;
+        readKeys[r] = keyOf(reads[r].path);
+        readAt.emplace(readKeys[r].leadsTo, r);
+        if (readKeys[r].hardLinked)
+            hardLinkedReads.push_back(r);
+    }
+    std::vector<FileKey> outputKeys(outputs.size());
+    std::map<fs::path, std::size_t> outputAt;
+    std::vector<std::size_t> hardLinkedOutputs;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i].empty())
             continue;
-        for (const ReadFile& read : reads) {
-            if (!read.path.empty() && sameFile(read.path, outputs[i]))
-                throw usageError("cannot write '" + outputs[i] + "': it is " + read.role + " '" + read.path +
-                                 "', which this command reads");
+        const FileKey key = keyOf(outputs[i]);
+        outputKeys[i] = key;
+        std::size_t same = reads.size();
+        const auto byPath = readAt.find(key.leadsTo);
+        if (byPath != readAt.end())
+            same = byPath->second;
+        for (std::size_t r : hardLinkedReads) {
+            if (same == reads.size() && hardLinkedTogether(reads[r].path, readKeys[r], outputs[i], key))
+                same = r;
         }
-        for (std::size_t j = 0; j < i; ++j) {
-            if (!outputs[j].empty() && sameFile(outputs[j], outputs[i]))
-                throw usageError(
-                    "'" + outputs[i] + "' is given for two outputs" +
-                    (outputs[j] == outputs[i] ? std::string() : " (also as '" + outputs[j] + "')"));
+        if (same < reads.size())
+            throw usageError("cannot write '" + outputs[i] + "': it is " + reads[same].role + " '" +
+                             reads[same].path + "', which this command reads");
+        std::size_t earlier = outputs.size();
+        const auto byOutput = outputAt.find(key.leadsTo);
+        if (byOutput != outputAt.end())
+            earlier = byOutput->second;
+        for (std::size_t j : hardLinkedOutputs) {
+            if (earlier == outputs.size() && hardLinkedTogether(outputs[j], outputKeys[j], outputs[i], key))
+                earlier = j;
         }
+        if (earlier < outputs.size())
+            throw usageError(
+                "'" + outputs[i] + "' is given for two outputs" +
+                (outputs[earlier] == outputs[i] ? std::string() : " (also as '" + outputs[earlier] + "')"));
+        outputAt.emplace(key.leadsTo, i);
+        if (key.hardLinked)
+            hardLinkedOutputs.push_back(i);
     }
 }
 
