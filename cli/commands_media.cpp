@@ -433,9 +433,10 @@ void noteNegativeFactor(const std::string& text, double factor, const char* opti
     if (!readQuantity(text, &q) || q.decibels || !(factor < 0.0))
         return;
     const double db = 20.0 * std::log10(-factor);
-    std::cerr << kProgramPrefix << "note: " << option << " " << text << " is a factor: it inverts the polarity and "
-              << (db >= 0.0 ? "raises" : "lowers") << " the level by " << formatFixed(std::fabs(db), 1)
-              << " dB; for decibels write " << text << "dB\n";
+    std::cerr << kProgramPrefix << "note: " << option << " " << text
+              << " is a factor: it inverts the polarity and " << (db >= 0.0 ? "raises" : "lowers")
+              << " the level by " << formatFixed(std::fabs(db), 1) << " dB; for decibels write " << text
+              << "dB\n";
 }
 
 void runRender(Session& session, RenderCommandOptions& options) {
@@ -578,7 +579,7 @@ void runRender(Session& session, RenderCommandOptions& options) {
                 report.flush();
                 if (s.inputLevels.nonFinite > 0)
                     std::cerr << kProgramPrefix << "warning: " << s.inputLevels.nonFinite << " samples of "
-                              << inputName(each.input)
+                              << (each.input == kStandardStream ? std::string("standard input") : each.input)
                               << " are not finite numbers (NaN or infinite): the levels leave them out\n";
                 if (total(s.clipped) > 0)
                     std::cerr << kProgramPrefix << "warning: " << total(s.clipped) << " samples clipped in "

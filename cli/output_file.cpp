@@ -272,7 +272,8 @@ void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::
     std::map<fs::path, std::size_t> readAt;
     std::vector<std::size_t> hardLinkedReads;
     for (std::size_t r = 0; r < reads.size(); ++r) {
-        if (reads[r].path.empty())
+        // "-" reads standard input, which is no file an output could replace.
+        if (reads[r].path.empty() || reads[r].path == "-")
             continue;
         readKeys[r] = keyOf(reads[r].path);
         readAt.emplace(readKeys[r].leadsTo, r);

@@ -145,6 +145,11 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
     fs::create_symlink("out/in.wav", path("to-out.wav"));
     fs::create_symlink("new.csv", path("dangling.csv"));
     fs::create_symlink("changes.json", path("changes-link.wav"));
+    // Picture names for files the command reads, so the same-file rule is what refuses them.
+    fs::create_symlink("in.wav", path("in-picture.png"));
+    fs::create_symlink("lib.so", path("lib-picture.png"));
+    fs::create_symlink("lib.json", path("description-picture.png"));
+    fs::create_symlink("new.png", path("dangling-picture.csv"));
     // Audio with nothing to render, audio whose header was never finished, audio that is not numbers.
     writeSound(path("zero.wav"), SF_FORMAT_WAV, 0);
     {
@@ -245,7 +250,7 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          "it is the input file",
          "in.wav"},
         {"editor picture as the render input",
-         {"editor", "--png", "@/in.wav", "-i", "@/in.wav", "--render", "@/new.wav"},
+         {"editor", "--png", "@/in-picture.png", "-i", "@/in.wav", "--render", "@/new.wav"},
          2,
          "it is the input file",
          "in.wav"},
@@ -260,18 +265,18 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          "it is the automation file",
          "changes.json"},
         {"library as output",
-         {"--library", "@/lib.so", "table", "-m", formula, "--png", "@/lib.so"},
+         {"--library", "@/lib.so", "table", "-m", formula, "--png", "@/lib-picture.png"},
          2,
          "it is the module library",
          "lib.so"},
         {"description as output",
          {"--library", "@/lib.so", "--description", "@/lib.json", "analyze", "-m", formula, "--png",
-          "@/lib.json"},
+          "@/description-picture.png"},
          2,
          "it is the module description file",
          "lib.json"},
         {"two outputs, one through a dangling link",
-         {"table", "-m", formula, "--csv", "@/dangling.csv", "--png", "@/new.csv"},
+         {"table", "-m", formula, "--csv", "@/dangling-picture.csv", "--png", "@/new.png"},
          2,
          "is given for two outputs",
          ""},
