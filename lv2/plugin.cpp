@@ -337,8 +337,12 @@ void Plugin::processChunk(uint32_t first, int count) {
     const float mixStep = (mixTarget - mixGain) / static_cast<float>(count);
     const bool ramp = driveStep != 0.0f || levelStep != 0.0f || mixStep != 0.0f;
     const int latency = oversamplers[0].latency();
-    if (textPending)
+    // Taken before the modules run rather than cleared after: a text that arrives meanwhile (a host
+    // restoring state from another thread) stays pending for the next chunk instead of being lost.
+    if (textPending) {
+        textPending = false;
         events.pinValue(0, kWaveshaperTextPin, text, textUnits);
+    }
 
     for (int c = 0; c < channels; ++c) {
         const float* in = audioIn[c] + first;
@@ -399,7 +403,6 @@ void Plugin::processChunk(uint32_t first, int count) {
             std::memmove(dryLine[c], dryLine[c] + count, sizeof(float) * static_cast<std::size_t>(latency));
     }
     events.clear();
-    textPending = false;
     driveGain = driveTarget;
     levelGain = levelTarget;
     mixGain = mixTarget;

@@ -331,8 +331,16 @@ protected:
                     same += std::fabs(static_cast<double>(out[i]) - expected.samples[i]) < 1e-6 ? 1 : 0;
                 matching += same == kJackPeriod ? 1 : 0;
             }
-            EXPECT_GE(matching * 4, cycles * 3) << "output channel " << c << ": " << matching << " of "
-                                                << cycles << " cycles as shaperhost renders";
+            double outPeak = 0.0, diffPeak = 0.0, expPeak = 0.0;
+            for (std::size_t i = 0; i < out.size(); ++i) {
+                outPeak = std::max(outPeak, std::fabs(static_cast<double>(out[i])));
+                expPeak = std::max(expPeak, std::fabs(static_cast<double>(expected.samples[i])));
+                diffPeak = std::max(diffPeak, std::fabs(static_cast<double>(out[i]) - expected.samples[i]));
+            }
+            EXPECT_GE(matching * 4, cycles * 3)
+                << "output channel " << c << ": " << matching << " of " << cycles
+                << " cycles as shaperhost renders; output peak " << outPeak << ", expected peak " << expPeak
+                << ", largest difference " << diffPeak;
         }
     }
 };
