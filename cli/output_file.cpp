@@ -240,49 +240,48 @@ fs::path whereItLeads(const std::string& path) {
     return error ? resolved.lexically_normal() : canonical;
 }
 
-// A path as compared: where it leads, and whether it has other names besides symbolic links (hard
-// links), which only the files' identity can match.
+// A path as compared: where it leads, and whether the file exists, so that its identity can be
+// compared too. The identity catches what the path cannot: hard links, and links that the system
+// resolves out of the program's sight (under a Windows layer on a POSIX system, a symbolic link looks
+// like a plain file).
 struct FileKey {
     fs::path leadsTo;
-    bool hardLinked = false;
+    bool existing = false;
 };
 
 FileKey keyOf(const std::string& path) {
     FileKey key;
     key.leadsTo = whereItLeads(path);
     std::error_code error;
-    const std::uintmax_t links = fs::hard_link_count(fs::u8path(path), error);
-    key.hardLinked = !error && links > 1;
+    key.existing = fs::exists(fs::u8path(path), error) && !error;
     return key;
 }
 
-bool hardLinkedTogether(const std::string& a, const FileKey& keyA, const std::string& b,
-                        const FileKey& keyB) {
+bool sameIdentity(const std::string& a, const FileKey& keyA, const std::string& b, const FileKey& keyB) {
     std::error_code error;
-    return keyA.hardLinked && keyB.hardLinked && fs::equivalent(fs::u8path(a), fs::u8path(b), error) &&
-           !error;
+    return keyA.existing && keyB.existing && fs::equivalent(fs::u8path(a), fs::u8path(b), error) && !error;
 }
 
 } // namespace
 
 void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::string>& outputs) {
-    // Each path is looked up once and found by its key, so a batch of many files stays quick; only
-    // files with hard links are compared by identity, pair by pair.
+    // Each path is looked up once and found by its key; only files that exist are also compared by
+    // identity, pair by pair (a batch into a new folder writes no existing file, so it stays quick).
     std::vector<FileKey> readKeys(reads.size());
     std::map<fs::path, std::size_t> readAt;
-    std::vector<std::size_t> hardLinkedReads;
+    std::vector<std::size_t> existingReads;
     for (std::size_t r = 0; r < reads.size(); ++r) {
         // "-" reads standard input, which is no file an output could replace.
         if (reads[r].path.empty() || reads[r].path == "-")
             continue;
         readKeys[r] = keyOf(reads[r].path);
         readAt.emplace(readKeys[r].leadsTo, r);
-        if (readKeys[r].hardLinked)
-            hardLinkedReads.push_back(r);
+        if (readKeys[r].existing)
+            existingReads.push_back(r);
     }
     std::vector<FileKey> outputKeys(outputs.size());
     std::map<fs::path, std::size_t> outputAt;
-    std::vector<std::size_t> hardLinkedOutputs;
+    std::vector<std::size_t> existingOutputs;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i].empty())
             continue;
@@ -292,8 +291,8 @@ void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::
         const auto byPath = readAt.find(key.leadsTo);
         if (byPath != readAt.end())
             same = byPath->second;
-        for (std::size_t r : hardLinkedReads) {
-            if (same == reads.size() && hardLinkedTogether(reads[r].path, readKeys[r], outputs[i], key))
+        for (std::size_t r : existingReads) {
+            if (same == reads.size() && sameIdentity(reads[r].path, readKeys[r], outputs[i], key))
                 same = r;
         }
         if (same < reads.size())
@@ -303,8 +302,8 @@ void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::
         const auto byOutput = outputAt.find(key.leadsTo);
         if (byOutput != outputAt.end())
             earlier = byOutput->second;
-        for (std::size_t j : hardLinkedOutputs) {
-            if (earlier == outputs.size() && hardLinkedTogether(outputs[j], outputKeys[j], outputs[i], key))
+        for (std::size_t j : existingOutputs) {
+            if (earlier == outputs.size() && sameIdentity(outputs[j], outputKeys[j], outputs[i], key))
                 earlier = j;
         }
         if (earlier < outputs.size())
@@ -312,8 +311,8 @@ void refuseSameFiles(const std::vector<ReadFile>& reads, const std::vector<std::
                 "'" + outputs[i] + "' is given for two outputs" +
                 (outputs[earlier] == outputs[i] ? std::string() : " (also as '" + outputs[earlier] + "')"));
         outputAt.emplace(key.leadsTo, i);
-        if (key.hardLinked)
-            hardLinkedOutputs.push_back(i);
+        if (key.existing)
+            existingOutputs.push_back(i);
     }
 }
 
