@@ -494,8 +494,12 @@ TEST_F(ShaperhostHostileUse, BadInputIsRefusedByNameAndLeavesEveryFileAsItWas) {
          "it is a folder",
          ""},
     };
+    // A dangling symbolic link is a POSIX thing: a Windows program under Wine sees no file there.
+    const bool windows = !programUnderTest().runner.empty();
     for (const HostileCase& c : cases) {
         SCOPED_TRACE(c.name);
+        if (windows && std::string(c.name).find("dangling link") != std::string::npos)
+            continue;
         const RunResult r = run(expand(c.args));
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
