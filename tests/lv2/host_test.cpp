@@ -100,7 +100,7 @@ TEST_F(Lv2Hosts, LilvFindsTheFourPluginsAndDescribesThemWithoutWarnings) {
                                 {kFormulaMono, 9, "Formula Waveshaper (mono)"},
                                 {kFormulaStereo, 11, "Formula Waveshaper (stereo)"}};
     for (const Expected& plugin : plugins) {
-        // The LV2 specification's bundles too, as a user's LV2_PATH has them.
+        // The system's LV2 folder too (the lv2-dev vocabularies), as a user's LV2_PATH has it.
         const RunResult info = runCommand({"lv2info", plugin.uri},
                                           {"LV2_PATH=" + lv2Folder() + ":/usr/lib/lv2", "HOME=" + folder});
         EXPECT_EQ(info.exitCode, 0) << plugin.uri;
