@@ -73,7 +73,7 @@ std::vector<float> channel(const Sound& sound, int c) {
 
 class Lv2Hosts : public HostTest {};
 
-TEST_F(Lv2Hosts, TheBundleValidatesAgainstTheSpecification) {
+TEST_F(Lv2Hosts, TheBundleValidatesAgainstTheLv2Vocabularies) {
     const std::string bundle = lv2Folder() + "/waveshapers.lv2/";
     const RunResult result = runCommand(
         {"lv2_validate", bundle + "manifest.ttl", bundle + "waveshapers.ttl", bundle + "presets.ttl"});
