@@ -2,59 +2,24 @@
 // position and a software canvas each; classes; capture; invalidation; and messages delivered by
 // calling the window procedure directly, as the system does for sent messages.
 #include <algorithm>
-#include <map>
 #include <memory>
-#include <string>
-#include <utility>
 #include <vector>
 
 #include "gui/platform/native_window_system.h"
+#include "gui/platform/window_records.h"
 
 namespace platform {
 
 namespace {
 
-struct NativeWindow {
-    std::wstring className;
-    InstanceHandle instance;
-    WindowProcedure procedure;
-    NativeWindow* parent;
-    uint32_t style;
-    uint32_t exStyle;
-    int x;
-    int y;
-    int width;
-    int height;
-    intptr_t userData = 0;
-    bool invalid = true;
-    bool destroying = false;
-    gfx::Canvas canvas;
-    std::unique_ptr<gfx::SoftwarePainter> painter;
+// A window of this build: the common record and the position its creator gave.
+struct NativeWindow : records::WindowRecord {
+    int x = 0;
+    int y = 0;
 };
-
-struct RegisteredClass {
-    std::wstring name;
-    WindowClassInfo info;
-};
-
-struct WindowSystem {
-    std::vector<NativeWindow*> windows;
-    std::map<std::pair<std::wstring, InstanceHandle>, RegisteredClass> classes;
-    WindowHandle capture = nullptr;
-    bool quit = false;
-    int quitCode = 0;
-    uint16_t nextAtom = 0xC000;
-};
-
-WindowSystem& windowSystem() {
-    static WindowSystem instance;
-    return instance;
-}
 
 NativeWindow* live(WindowHandle handle) {
-    auto& windows = windowSystem().windows;
-    const auto it = std::find(windows.begin(), windows.end(), static_cast<NativeWindow*>(handle));
-    return it == windows.end() ? nullptr : *it;
+    return static_cast<NativeWindow*>(records::recordOf(handle));
 }
 
 char libraryMarker;
@@ -77,43 +42,11 @@ CursorHandle loadCursor(InstanceHandle instance, int cursorId) {
     return instance == nullptr && cursorId == kIdcArrow ? &arrowCursorMarker : nullptr;
 }
 
-uint16_t registerClassEx(const WindowClassInfo& info) {
-    if (info.size != sizeof(WindowClassInfo) || info.className == nullptr || info.procedure == nullptr)
-        return 0;
-    auto& classes = windowSystem().classes;
-    const auto key = std::make_pair(std::wstring(info.className), info.instance);
-    if (classes.count(key) != 0)
-        return 0;
-    RegisteredClass& entry = classes[key];
-    entry.name = info.className;
-    entry.info = info;
-    entry.info.className = entry.name.c_str();
-    return windowSystem().nextAtom++;
-}
-
-bool unregisterClass(const wchar_t* className, InstanceHandle instance) {
-    if (className == nullptr)
-        return false;
-    auto& classes = windowSystem().classes;
-    const auto it = classes.find(std::make_pair(std::wstring(className), instance));
-    if (it == classes.end())
-        return false;
-    // A class with windows stays registered.
-    for (const NativeWindow* window : windowSystem().windows) {
-        if (window->className == it->first.first && window->instance == instance)
-            return false;
-    }
-    classes.erase(it);
-    return true;
-}
-
 WindowHandle createWindowEx(uint32_t exStyle, const wchar_t* className, const wchar_t* /*title*/,
                             uint32_t style, int x, int y, int width, int height, WindowHandle parent,
                             void* /*menu*/, InstanceHandle instance, void* /*parameter*/) {
-    if (className == nullptr)
-        return nullptr;
-    const auto found = windowSystem().classes.find(std::make_pair(std::wstring(className), instance));
-    if (found == windowSystem().classes.end())
+    const records::RegisteredClass* found = records::findClass(className, instance);
+    if (found == nullptr)
         return nullptr;
     NativeWindow* parentWindow = nullptr;
     if (parent != nullptr) {
@@ -125,24 +58,11 @@ WindowHandle createWindowEx(uint32_t exStyle, const wchar_t* className, const wc
     if ((style & kWsChild) != 0 && parentWindow == nullptr)
         return nullptr;
 
-    auto* window = new NativeWindow{found->second.name,
-                                    instance,
-                                    found->second.info.procedure,
-                                    parentWindow,
-                                    style,
-                                    exStyle,
-                                    x,
-                                    y,
-                                    std::max(width, 0),
-                                    std::max(height, 0),
-                                    0,
-                                    true,
-                                    false,
-                                    gfx::Canvas(),
-                                    nullptr};
-    window->canvas.resize(window->width, window->height, gfx::rgb(0, 0, 0));
-    window->painter = std::make_unique<gfx::SoftwarePainter>(window->canvas);
-    windowSystem().windows.push_back(window);
+    auto* window = new NativeWindow;
+    records::initialise(*window, *found, instance, parentWindow, style, exStyle, width, height);
+    window->x = x;
+    window->y = y;
+    records::registry().windows.push_back(window);
     // Messages sent during creation reach the procedure before the caller could set any user data.
     if (window->procedure(window, kWmCreate, 0, 0) == -1) {
         destroyWindow(window);
@@ -158,59 +78,10 @@ bool destroyWindow(WindowHandle handle) {
     window->destroying = true;
     window->procedure(window, kWmDestroy, 0, 0);
     // Children go with their parent, after it was told.
-    std::vector<NativeWindow*> children;
-    for (NativeWindow* other : windowSystem().windows) {
-        if (other->parent == window)
-            children.push_back(other);
-    }
-    for (NativeWindow* child : children)
+    for (records::WindowRecord* child : records::childrenOf(window))
         destroyWindow(child);
-    if (windowSystem().capture == handle)
-        windowSystem().capture = nullptr;
-    auto& windows = windowSystem().windows;
-    windows.erase(std::find(windows.begin(), windows.end(), window));
-    delete window;
+    records::forget(window);
     return true;
-}
-
-intptr_t setWindowUserData(WindowHandle handle, intptr_t value) {
-    NativeWindow* window = live(handle);
-    if (window == nullptr)
-        return 0;
-    const intptr_t previous = window->userData;
-    window->userData = value;
-    return previous;
-}
-
-intptr_t getWindowUserData(WindowHandle handle) {
-    const NativeWindow* window = live(handle);
-    return window != nullptr ? window->userData : 0;
-}
-
-LResult defWindowProc(WindowHandle window, uint32_t message, WParam /*wParam*/, LParam /*lParam*/) {
-    switch (message) {
-    case kWmClose:
-        destroyWindow(window);
-        return 0;
-    case kWmPaint: {
-        PaintRecord record;
-        beginPaint(window, &record);
-        endPaint(window, &record);
-        return 0;
-    }
-    default:
-        return 0;
-    }
-}
-
-WindowHandle getParent(WindowHandle handle) {
-    const NativeWindow* window = live(handle);
-    return window != nullptr ? window->parent : nullptr;
-}
-
-void postQuitMessage(int exitCode) {
-    windowSystem().quit = true;
-    windowSystem().quitCode = exitCode;
 }
 
 DeviceContext beginPaint(WindowHandle handle, PaintRecord* /*record*/) {
@@ -224,34 +95,6 @@ DeviceContext beginPaint(WindowHandle handle, PaintRecord* /*record*/) {
 }
 
 void endPaint(WindowHandle /*window*/, const PaintRecord* /*record*/) {}
-
-WindowHandle getCapture() {
-    return windowSystem().capture;
-}
-
-WindowHandle setCapture(WindowHandle handle) {
-    const WindowHandle previous = windowSystem().capture;
-    if (live(handle) != nullptr)
-        windowSystem().capture = handle;
-    return previous;
-}
-
-bool releaseCapture() {
-    windowSystem().capture = nullptr;
-    return true;
-}
-
-bool invalidateRect(WindowHandle handle, const gfx::Rect* /*rect*/, bool /*erase*/) {
-    NativeWindow* window = live(handle);
-    if (window == nullptr)
-        return false;
-    window->invalid = true;
-    return true;
-}
-
-bool ptInRect(const gfx::Rect& rect, gfx::Point point) {
-    return point.x >= rect.left && point.x < rect.right && point.y >= rect.top && point.y < rect.bottom;
-}
 
 namespace native {
 
@@ -278,12 +121,11 @@ bool isWindow(WindowHandle window) {
 }
 
 int liveWindowCount() {
-    return static_cast<int>(windowSystem().windows.size());
+    return static_cast<int>(records::registry().windows.size());
 }
 
 bool isClassRegistered(const wchar_t* className, InstanceHandle instance) {
-    return className != nullptr &&
-           windowSystem().classes.count(std::make_pair(std::wstring(className), instance)) != 0;
+    return records::findClass(className, instance) != nullptr;
 }
 
 bool windowPlacement(WindowHandle handle, WindowPlacement* placement) {
@@ -319,13 +161,13 @@ const gfx::SoftwarePainter* windowPainter(WindowHandle handle) {
 
 bool quitPosted(int* exitCode) {
     if (exitCode != nullptr)
-        *exitCode = windowSystem().quitCode;
-    return windowSystem().quit;
+        *exitCode = records::registry().quitCode;
+    return records::registry().quit;
 }
 
 void resetQuit() {
-    windowSystem().quit = false;
-    windowSystem().quitCode = 0;
+    records::registry().quit = false;
+    records::registry().quitCode = 0;
 }
 
 } // namespace native

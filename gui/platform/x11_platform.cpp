@@ -10,12 +10,11 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "gui/platform/window_records.h"
 #include "gui/platform/x11_window_system.h"
 #include "gui/software_canvas.h"
 
@@ -52,14 +51,9 @@ unsigned long channelValue(int value, Channel channel) {
     return scaled << channel.shift;
 }
 
-struct X11Window {
-    std::wstring className;
-    InstanceHandle instance = nullptr;
-    // Null for an adopted window of another client, which gets no messages.
-    WindowProcedure procedure = nullptr;
-    X11Window* parent = nullptr;
-    uint32_t style = 0;
-    uint32_t exStyle = 0;
+// A library window (or an adopted one of another client, which has no procedure): the common record
+// and the X window behind it.
+struct X11Window : records::WindowRecord {
     Window id = 0;
     Visual* visual = nullptr;
     int depth = 0;
@@ -68,28 +62,11 @@ struct X11Window {
     Channel blue;
     GC gc = nullptr;
     XImage* image = nullptr;
-    int width = 0;
-    int height = 0;
-    intptr_t userData = 0;
-    bool invalid = true;
-    bool destroying = false;
-    gfx::Canvas canvas;
-    std::unique_ptr<gfx::SoftwarePainter> painter;
 };
 
-struct RegisteredClass {
-    std::wstring name;
-    WindowClassInfo info;
-};
-
+// The connection and its error trapping; windows, classes and capture are in the common registry.
 struct WindowSystem {
     Display* display = nullptr;
-    std::vector<X11Window*> windows;
-    std::map<std::pair<std::wstring, InstanceHandle>, RegisteredClass> classes;
-    WindowHandle capture = nullptr;
-    bool quit = false;
-    int quitCode = 0;
-    uint16_t nextAtom = 0xC000;
     // While events are dispatched the connection stays open, even when the last window goes.
     bool dispatching = false;
     // Error trapping: nesting depth, the handler found at the outermost trap, errors seen.
@@ -104,13 +81,12 @@ WindowSystem& windowSystem() {
 }
 
 X11Window* live(WindowHandle handle) {
-    auto& windows = windowSystem().windows;
-    const auto it = std::find(windows.begin(), windows.end(), static_cast<X11Window*>(handle));
-    return it == windows.end() ? nullptr : *it;
+    return static_cast<X11Window*>(records::recordOf(handle));
 }
 
 X11Window* byId(Window id) {
-    for (X11Window* window : windowSystem().windows) {
+    for (records::WindowRecord* record : records::registry().windows) {
+        auto* window = static_cast<X11Window*>(record);
         if (window->id == id && window->procedure != nullptr)
             return window;
     }
@@ -158,7 +134,8 @@ Display* connection() {
 
 void closeConnectionIfUnused() {
     WindowSystem& system = windowSystem();
-    if (system.display == nullptr || !system.windows.empty() || system.dispatching || system.trapDepth != 0)
+    if (system.display == nullptr || !records::registry().windows.empty() || system.dispatching ||
+        system.trapDepth != 0)
         return;
     {
         // The answers to the last requests, errors included, are read while the trap is set.
@@ -198,16 +175,11 @@ bool destroyRecord(X11Window* window, bool goneOnServer) {
     window->destroying = true;
     if (window->procedure != nullptr)
         window->procedure(window, kWmDestroy, 0, 0);
-    std::vector<X11Window*> children;
-    for (X11Window* other : windowSystem().windows) {
-        if (other->parent == window)
-            children.push_back(other);
-    }
     // The server destroys a window's subwindows with it, and an adopted window's children are the
     // library's, which go first so that they are not left in a host window about to disappear.
-    for (X11Window* child : children) {
+    for (records::WindowRecord* child : records::childrenOf(window)) {
         if (live(child) != nullptr)
-            destroyRecord(child, goneOnServer || window->procedure != nullptr);
+            destroyRecord(static_cast<X11Window*>(child), goneOnServer || window->procedure != nullptr);
     }
     {
         const ErrorTrap trap;
@@ -215,11 +187,7 @@ bool destroyRecord(X11Window* window, bool goneOnServer) {
         if (!goneOnServer && window->procedure != nullptr)
             XDestroyWindow(windowSystem().display, window->id);
     }
-    if (windowSystem().capture == window)
-        windowSystem().capture = nullptr;
-    auto& windows = windowSystem().windows;
-    windows.erase(std::find(windows.begin(), windows.end(), window));
-    delete window;
+    records::forget(window);
     closeConnectionIfUnused();
     return true;
 }
@@ -320,43 +288,11 @@ CursorHandle loadCursor(InstanceHandle /*instance*/, int /*cursorId*/) {
     return nullptr;
 }
 
-uint16_t registerClassEx(const WindowClassInfo& info) {
-    if (info.size != sizeof(WindowClassInfo) || info.className == nullptr || info.procedure == nullptr)
-        return 0;
-    auto& classes = windowSystem().classes;
-    const auto key = std::make_pair(std::wstring(info.className), info.instance);
-    if (classes.count(key) != 0)
-        return 0;
-    RegisteredClass& entry = classes[key];
-    entry.name = info.className;
-    entry.info = info;
-    entry.info.className = entry.name.c_str();
-    return windowSystem().nextAtom++;
-}
-
-bool unregisterClass(const wchar_t* className, InstanceHandle instance) {
-    if (className == nullptr)
-        return false;
-    auto& classes = windowSystem().classes;
-    const auto it = classes.find(std::make_pair(std::wstring(className), instance));
-    if (it == classes.end())
-        return false;
-    // A class with windows stays registered.
-    for (const X11Window* window : windowSystem().windows) {
-        if (window->className == it->first.first && window->instance == instance)
-            return false;
-    }
-    classes.erase(it);
-    return true;
-}
-
 WindowHandle createWindowEx(uint32_t exStyle, const wchar_t* className, const wchar_t* title, uint32_t style,
                             int x, int y, int width, int height, WindowHandle parent, void* /*menu*/,
                             InstanceHandle instance, void* /*parameter*/) {
-    if (className == nullptr)
-        return nullptr;
-    const auto found = windowSystem().classes.find(std::make_pair(std::wstring(className), instance));
-    if (found == windowSystem().classes.end())
+    const records::RegisteredClass* found = records::findClass(className, instance);
+    if (found == nullptr)
         return nullptr;
     X11Window* parentWindow = nullptr;
     if (parent != nullptr) {
@@ -380,21 +316,12 @@ WindowHandle createWindowEx(uint32_t exStyle, const wchar_t* className, const wc
     }
 
     auto* window = new X11Window;
-    window->className = found->second.name;
-    window->instance = instance;
-    window->procedure = found->second.info.procedure;
-    window->parent = parentWindow;
-    window->style = style;
-    window->exStyle = exStyle;
+    records::initialise(*window, *found, instance, parentWindow, style, exStyle, width, height);
     window->visual = parentAttributes.visual;
     window->depth = parentAttributes.depth;
     window->red = channelOf(window->visual->red_mask);
     window->green = channelOf(window->visual->green_mask);
     window->blue = channelOf(window->visual->blue_mask);
-    window->width = std::max(width, 0);
-    window->height = std::max(height, 0);
-    window->canvas.resize(window->width, window->height, gfx::rgb(0, 0, 0));
-    window->painter = std::make_unique<gfx::SoftwarePainter>(window->canvas);
     {
         const ErrorTrap trap;
         XSetWindowAttributes attributes;
@@ -415,7 +342,7 @@ WindowHandle createWindowEx(uint32_t exStyle, const wchar_t* className, const wc
         if ((style & kWsVisible) != 0)
             XMapWindow(display, window->id);
     }
-    windowSystem().windows.push_back(window);
+    records::registry().windows.push_back(window);
     if (window->procedure(window, kWmCreate, 0, 0) == -1) {
         destroyWindow(window);
         return nullptr;
@@ -426,46 +353,6 @@ WindowHandle createWindowEx(uint32_t exStyle, const wchar_t* className, const wc
 bool destroyWindow(WindowHandle handle) {
     X11Window* window = live(handle);
     return window != nullptr && destroyRecord(window, false);
-}
-
-intptr_t setWindowUserData(WindowHandle handle, intptr_t value) {
-    X11Window* window = live(handle);
-    if (window == nullptr)
-        return 0;
-    const intptr_t previous = window->userData;
-    window->userData = value;
-    return previous;
-}
-
-intptr_t getWindowUserData(WindowHandle handle) {
-    const X11Window* window = live(handle);
-    return window != nullptr ? window->userData : 0;
-}
-
-LResult defWindowProc(WindowHandle window, uint32_t message, WParam /*wParam*/, LParam /*lParam*/) {
-    switch (message) {
-    case kWmClose:
-        destroyWindow(window);
-        return 0;
-    case kWmPaint: {
-        PaintRecord record;
-        beginPaint(window, &record);
-        endPaint(window, &record);
-        return 0;
-    }
-    default:
-        return 0;
-    }
-}
-
-WindowHandle getParent(WindowHandle handle) {
-    const X11Window* window = live(handle);
-    return window != nullptr ? window->parent : nullptr;
-}
-
-void postQuitMessage(int exitCode) {
-    windowSystem().quit = true;
-    windowSystem().quitCode = exitCode;
 }
 
 DeviceContext beginPaint(WindowHandle handle, PaintRecord* /*record*/) {
@@ -482,34 +369,6 @@ void endPaint(WindowHandle handle, const PaintRecord* /*record*/) {
     X11Window* window = live(handle);
     if (window != nullptr && window->procedure != nullptr)
         showCanvas(window);
-}
-
-WindowHandle getCapture() {
-    return windowSystem().capture;
-}
-
-WindowHandle setCapture(WindowHandle handle) {
-    const WindowHandle previous = windowSystem().capture;
-    if (live(handle) != nullptr)
-        windowSystem().capture = handle;
-    return previous;
-}
-
-bool releaseCapture() {
-    windowSystem().capture = nullptr;
-    return true;
-}
-
-bool invalidateRect(WindowHandle handle, const gfx::Rect* /*rect*/, bool /*erase*/) {
-    X11Window* window = live(handle);
-    if (window == nullptr)
-        return false;
-    window->invalid = true;
-    return true;
-}
-
-bool ptInRect(const gfx::Rect& rect, gfx::Point point) {
-    return point.x >= rect.left && point.x < rect.right && point.y >= rect.top && point.y < rect.bottom;
 }
 
 namespace x11 {
@@ -532,7 +391,7 @@ WindowHandle adoptForeignWindow(unsigned long windowId) {
     window->width = attributes.width;
     window->height = attributes.height;
     window->invalid = false;
-    windowSystem().windows.push_back(window);
+    records::registry().windows.push_back(window);
     return window;
 }
 
@@ -564,8 +423,8 @@ int dispatchEvents() {
             ++handled;
         }
         // Repaints come after the input, as the system sends WM_PAINT only when no other message waits.
-        const std::vector<X11Window*> windows = system.windows;
-        for (X11Window* window : windows) {
+        const std::vector<records::WindowRecord*> windows = records::registry().windows;
+        for (records::WindowRecord* window : windows) {
             if (live(window) != nullptr && window->procedure != nullptr && window->invalid)
                 window->procedure(window, kWmPaint, 0, 0);
         }
