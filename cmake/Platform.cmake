@@ -42,3 +42,28 @@ endif()
 
 # Every target links the options (for the sanitizer runtime and static runtime flags).
 link_libraries(mp_platform_options)
+
+# Builds `target` from its own copies of the sources of `FROM` targets (and its own `SOURCES`), with the
+# project's compile options minus the sanitizer flags and none of the project-wide link options: for a
+# library that a program outside the build loads (an LV2 host), which cannot load one instrumented with
+# AddressSanitizer.
+function(mp_build_from_plain_copies target)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;FROM")
+    get_target_property(plain_options mp_platform_options INTERFACE_COMPILE_OPTIONS)
+    list(REMOVE_ITEM plain_options ${MP_SANITIZER_FLAGS})
+    set(plain_sources ${arg_SOURCES})
+    foreach(from ${arg_FROM})
+        get_target_property(sources ${from} SOURCES)
+        get_target_property(dir ${from} SOURCE_DIR)
+        foreach(source ${sources})
+            if(NOT IS_ABSOLUTE ${source})
+                set(source ${dir}/${source})
+            endif()
+            list(APPEND plain_sources ${source})
+        endforeach()
+    endforeach()
+    list(REMOVE_DUPLICATES plain_sources)
+    target_sources(${target} PRIVATE ${plain_sources})
+    set_target_properties(${target} PROPERTIES LINK_LIBRARIES "")
+    target_compile_options(${target} PRIVATE ${plain_options})
+endfunction()
