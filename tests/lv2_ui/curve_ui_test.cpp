@@ -29,6 +29,7 @@
 #include "host/raw_calls.h"
 #include "host/stand_in_editor_host.h"
 #include "lv2/ports.h"
+#include "tests/support/x11_pixels.h"
 
 namespace {
 
@@ -120,14 +121,6 @@ std::vector<uint8_t> editorPainting(const PinText& text) {
     return canvas.rgbBytes();
 }
 
-int channel(unsigned long pixel, unsigned long mask) {
-    int shift = 0;
-    while (((mask >> shift) & 1UL) == 0)
-        ++shift;
-    const unsigned long bits = mask >> shift;
-    return static_cast<int>(((pixel >> shift) & bits) * 255 / bits);
-}
-
 class CurveUiInHost : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -189,21 +182,7 @@ protected:
     }
 
     std::vector<uint8_t> screenPixels() {
-        XImage* image = XGetImage(display, editorWindow, 0, 0, kPanel, kPanel, AllPlanes, ZPixmap);
-        std::vector<uint8_t> rgb;
-        if (image == nullptr)
-            return rgb;
-        Visual* visual = DefaultVisual(display, DefaultScreen(display));
-        for (int y = 0; y < kPanel; ++y) {
-            for (int x = 0; x < kPanel; ++x) {
-                const unsigned long p = XGetPixel(image, x, y);
-                rgb.push_back(static_cast<uint8_t>(channel(p, visual->red_mask)));
-                rgb.push_back(static_cast<uint8_t>(channel(p, visual->green_mask)));
-                rgb.push_back(static_cast<uint8_t>(channel(p, visual->blue_mask)));
-            }
-        }
-        XDestroyImage(image);
-        return rgb;
+        return x11_pixels::windowRgb(display, editorWindow, 0, 0, kPanel, kPanel);
     }
 
     bool shows(const PinText& text) {

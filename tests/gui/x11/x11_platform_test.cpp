@@ -22,6 +22,7 @@
 #include "host/raw_calls.h"
 #include "host/stand_in_editor_host.h"
 #include "tests/gui/gui_test_support.h"
+#include "tests/support/x11_pixels.h"
 
 namespace {
 
@@ -47,13 +48,13 @@ struct Rgb {
     bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
 };
 
-// One 8-bit channel out of a pixel value, read through the visual's mask.
-int channel(unsigned long pixel, unsigned long mask) {
-    int shift = 0;
-    while (((mask >> shift) & 1UL) == 0)
-        ++shift;
-    const unsigned long bits = mask >> shift;
-    return static_cast<int>(((pixel >> shift) & bits) * 255 / bits);
+// The pixels of an X window as Rgb values.
+std::vector<Rgb> windowPixels(Display* display, Window window, int x, int y, int width, int height) {
+    const std::vector<uint8_t> rgb = x11_pixels::windowRgb(display, window, x, y, width, height);
+    std::vector<Rgb> pixels;
+    for (std::size_t i = 0; i + 2 < rgb.size(); i += 3)
+        pixels.push_back({rgb[i], rgb[i + 1], rgb[i + 2]});
+    return pixels;
 }
 
 class X11Editor : public ::testing::Test {
@@ -141,23 +142,7 @@ protected:
 
     // The window's pixels as the server holds them.
     std::vector<Rgb> screenPixels(int width, int height) {
-        XImage* image = XGetImage(display, editorWindow, 0, 0, static_cast<unsigned>(width),
-                                  static_cast<unsigned>(height), AllPlanes, ZPixmap);
-        std::vector<Rgb> pixels;
-        if (image == nullptr)
-            return pixels;
-        XWindowAttributes attributes;
-        XGetWindowAttributes(display, editorWindow, &attributes);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const unsigned long p = XGetPixel(image, x, y);
-                pixels.push_back({channel(p, attributes.visual->red_mask),
-                                  channel(p, attributes.visual->green_mask),
-                                  channel(p, attributes.visual->blue_mask)});
-            }
-        }
-        XDestroyImage(image);
-        return pixels;
+        return windowPixels(display, editorWindow, 0, 0, width, height);
     }
 
     // The panel as the editor paints it on a software device context of its size.
@@ -327,12 +312,8 @@ TEST_F(X11Editor, EveryColourChannelReachesTheScreenInItsPlace) {
     ASSERT_NE(bandsWindow, nullptr);
     const Window id = x11::windowId(bandsWindow);
     auto pixelAt = [&](int x) {
-        XImage* image = XGetImage(display, id, x, 5, 1, 1, AllPlanes, ZPixmap);
-        const unsigned long p = XGetPixel(image, 0, 0);
-        XDestroyImage(image);
-        Visual* visual = DefaultVisual(display, DefaultScreen(display));
-        return Rgb{channel(p, visual->red_mask), channel(p, visual->green_mask),
-                   channel(p, visual->blue_mask)};
+        const std::vector<Rgb> pixels = windowPixels(display, id, x, 5, 1, 1);
+        return pixels.empty() ? Rgb{-1, -1, -1} : pixels[0];
     };
     EXPECT_TRUE(pumpUntil([&] { return pixelAt(25) == Rgb{70, 0, 255}; }));
     EXPECT_EQ(pixelAt(5), (Rgb{200, 30, 90}));
