@@ -13,6 +13,7 @@
 #include "cli/output_file.h"
 #include "cli/oversampler.h"
 #include "cli/progress.h"
+#include "cli/render/module_stream.h"
 #include "cli/text_notes.h"
 
 namespace shaperhost {
@@ -245,15 +246,10 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     OutputSink sink(job, summary.format, summary.channels, summary.sampleRate, writer, output.targetPath());
     summary.dithered = sink.dithers();
     summary.normalizedPeak = sink.normalizedPeak();
-    // The module at the audio's rate gives each piece's output at once; oversampled, the resamplers
-    // hold some back, so the input waits in `dry` for the output frames it is mixed with.
-    std::unique_ptr<StreamRenderer> plain;
-    std::unique_ptr<OversampledStream> oversampled;
-    if (job.oversample > 1)
-        oversampled = std::make_unique<OversampledStream>(session.library(), settings, summary.channels,
-                                                          summary.sampleRate);
-    else
-        plain = std::make_unique<StreamRenderer>(session.library(), settings, summary.channels);
+    // The module stream may hold output back (the resamplers do), so the input waits in `dry` for the
+    // output frames it is mixed with.
+    const std::unique_ptr<ModuleStream> stream =
+        openModuleStream(session.library(), settings, summary.channels, summary.sampleRate);
     std::vector<float> dry;
     auto takeReady = [&](std::vector<float>& ready) {
         const int64_t frames = static_cast<int64_t>(ready.size()) / summary.channels;
@@ -264,7 +260,7 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
     // Pieces of whole blocks of about 8192 frames.
     const int64_t piece = ((8191 + static_cast<int64_t>(job.blockSize)) / job.blockSize) * job.blockSize;
     std::vector<float> in(static_cast<std::size_t>(piece * summary.channels));
-    std::vector<float> out(in.size());
+    std::vector<float> out;
     LevelMeter inputMeter;
     LevelMeter moduleInputMeter;
     ProgressLine progress("rendering", job.progress);
@@ -283,28 +279,19 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
         }
         countBeyondTable(in.data(), samples, summary.inputBeyondTable);
         moduleInputMeter.add(in.data(), samples);
-        if (plain) {
-            plain->process(in.data(), out.data(), count);
-            sink.take(in.data(), out.data(), count);
-        } else {
-            dry.insert(dry.end(), in.begin(), in.begin() + static_cast<std::ptrdiff_t>(samples));
-            out.clear();
-            oversampled->push(in.data(), count, out);
-            takeReady(out);
-        }
+        dry.insert(dry.end(), in.begin(), in.begin() + static_cast<std::ptrdiff_t>(samples));
+        stream->push(in.data(), count, out);
+        takeReady(out);
         position += count;
         progress.update(position, summary.frames);
         if (count == 0)
             break;
     } while (position < summary.frames);
-    if (oversampled) {
-        out.clear();
-        oversampled->finish(out);
-        takeReady(out);
-    }
+    stream->finish(out);
+    takeReady(out);
     sink.finish();
     summary.frames = position;
-    summary.report = plain ? plain->report() : oversampled->report();
+    summary.report = stream->report();
     summary.inputLevels = inputMeter.levels();
     summary.moduleInputLevels = moduleInputMeter.levels();
     summary.outputLevels = sink.levels();

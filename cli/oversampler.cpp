@@ -7,8 +7,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/event_list.h"
-
 namespace shaperhost {
 
 namespace {
@@ -82,185 +80,106 @@ void Resampler::finish(std::vector<float>& out) {
 
 namespace {
 
-// One channel: its resamplers, its module and the text changes at the module's rate.
-class ChannelPipeline {
-public:
-    ChannelPipeline(const ModuleLibrary& library, mphost::SharedMemoryPool& pool,
-                    const RenderSettings& settings, int channel, double rate,
-                    const std::vector<TextChange>& moduleChanges)
-        : settings(settings), changes(moduleChanges),
-          module(library, pool, settings.moduleId, kFirstInstanceHandle + channel, settings.blockSize),
-          up(rate, rate * settings.oversample, settings.quality),
-          down(rate * settings.oversample, rate, settings.quality) {}
-
-    // Takes input samples; appends the output samples they make available.
-    void push(const float* in, std::size_t count, std::vector<float>& out) {
-        up.process(in, count, fast);
-        shape(out, false);
-    }
-
-    void finish(std::vector<float>& out) {
-        up.finish(fast);
-        shape(out, true);
-        down.finish(out);
-    }
-
-    int64_t blocks = 0;
-    int64_t textEvents = 0;
-    int32_t sleepRequests() const { return module.sleepRequests(); }
-
-private:
-    // Runs the module over the upsampled samples there are in whole blocks (at the end, also the last
-    // partial one), so blocks are cut at multiples of the block size from the stream start however the
-    // input comes in, and resamples its output down.
-    void shape(std::vector<float>& out, bool last) {
-        shaped.clear();
-        std::size_t done = 0;
-        const std::size_t block = static_cast<std::size_t>(settings.blockSize);
-        while (fast.size() - done >= block || (last && done < fast.size())) {
-            const int32_t count = static_cast<int32_t>(std::min(block, fast.size() - done));
-            events.clear();
-            if (position == 0) {
-                events.start(0).pinValue(0, 0, settings.text).streaming(0, 1, true);
-                ++textEvents;
-            }
-            while (nextChange < changes.size() && changes[nextChange].sample < position + count) {
-                const int64_t at = std::max<int64_t>(changes[nextChange].sample - position, 0);
-                events.pinValue(static_cast<int32_t>(at), 0, changes[nextChange].text);
-                ++textEvents;
-                ++nextChange;
-            }
-            std::copy(fast.begin() + static_cast<std::ptrdiff_t>(done),
-                      fast.begin() + static_cast<std::ptrdiff_t>(done) + count, module.input());
-            module.processBlock(count, events);
-            shaped.insert(shaped.end(), module.output(), module.output() + count);
-            done += static_cast<std::size_t>(count);
-            position += count;
-            ++blocks;
-        }
-        fast.erase(fast.begin(), fast.begin() + static_cast<std::ptrdiff_t>(done));
-        down.process(shaped.data(), shaped.size(), out);
-    }
-
-    const RenderSettings& settings;
-    const std::vector<TextChange>& changes;
-    std::size_t nextChange = 0;
-    int64_t position = 0; // module samples processed
-    ProcessingModule module;
-    Resampler up;
-    Resampler down;
-    mphost::EventList events;
-    std::vector<float> fast;   // upsampled input not yet shaped (less than a block between pushes)
-    std::vector<float> shaped; // module output not yet resampled down
-};
+// The text changes at the module's rate.
+std::vector<TextChange> atModuleRate(const RenderSettings& settings) {
+    std::vector<TextChange> changes = settings.changes;
+    for (TextChange& change : changes)
+        change.sample *= settings.oversample;
+    return changes;
+}
 
 } // namespace
 
-RenderReport renderAtRate(const ModuleLibrary& library, const RenderSettings& settings,
-                          const AudioBuffer& input, AudioBuffer& output) {
-    if (settings.oversample == 1)
-        return renderThroughModule(library, settings, input, output);
-    return renderOversampled(library, settings, input, output);
-}
-
-struct OversampledStream::State {
-    State(const RenderSettings& settings, int channels) : channels(channels), pending(channels) {
-        changes = settings.changes;
-        std::stable_sort(changes.begin(), changes.end(),
-                         [](const TextChange& a, const TextChange& b) { return a.sample < b.sample; });
-        for (TextChange& change : changes)
-            change.sample *= settings.oversample;
-    }
-
-    // Appends the frames every channel has ready, interleaved, and keeps the rest.
-    void interleaveReady(std::vector<float>& out) {
-        std::size_t ready = pending[0].size();
-        for (const std::vector<float>& p : pending)
-            ready = std::min(ready, p.size());
-        framesOut += static_cast<int64_t>(ready);
-        if (framesOut > framesIn)
-            throw std::runtime_error("the resampler gave more samples than it was given");
-        const std::size_t start = out.size();
-        out.resize(start + ready * static_cast<std::size_t>(channels));
-        for (int c = 0; c < channels; ++c) {
-            std::vector<float>& p = pending[static_cast<std::size_t>(c)];
-            for (std::size_t n = 0; n < ready; ++n)
-                out[start + n * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = p[n];
-            p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(ready));
-        }
-    }
-
-    int channels;
-    std::vector<TextChange> changes; // at the module's rate
-    mphost::SharedMemoryPool pool;
-    std::vector<std::unique_ptr<ChannelPipeline>> pipelines;
-    std::vector<std::vector<float>> pending; // per channel, output not yet handed out
-    std::vector<float> channelInput;
-    int64_t framesIn = 0;
-    int64_t framesOut = 0;
-};
-
 OversampledStream::OversampledStream(const ModuleLibrary& library, const RenderSettings& settings,
-                                     int channels, double rate)
-    : state(std::make_unique<State>(settings, channels)) {
-    for (int c = 0; c < channels; ++c)
-        state->pipelines.push_back(
-            std::make_unique<ChannelPipeline>(library, state->pool, settings, c, rate, state->changes));
+                                     int channelCount, int rate)
+    : channels(channelCount), scheduler(library, settings, channelCount, atModuleRate(settings)),
+      fast(static_cast<std::size_t>(channelCount)), shaped(static_cast<std::size_t>(channelCount)),
+      pending(static_cast<std::size_t>(channelCount)) {
+    const double fastRate = static_cast<double>(rate) * settings.oversample;
+    for (int c = 0; c < channels; ++c) {
+        up.push_back(std::make_unique<Resampler>(rate, fastRate, settings.quality));
+        down.push_back(std::make_unique<Resampler>(fastRate, rate, settings.quality));
+    }
 }
-
-OversampledStream::~OversampledStream() = default;
 
 void OversampledStream::push(const float* in, int64_t frames, std::vector<float>& out) {
-    const int channels = state->channels;
-    state->framesIn += frames;
-    state->channelInput.resize(static_cast<std::size_t>(frames));
-    for (int c = 0; c < channels; ++c) {
-        for (int64_t n = 0; n < frames; ++n)
-            state->channelInput[static_cast<std::size_t>(n)] = in[n * channels + c];
-        state->pipelines[static_cast<std::size_t>(c)]->push(state->channelInput.data(),
-                                                            state->channelInput.size(),
-                                                            state->pending[static_cast<std::size_t>(c)]);
+    // In steps of at most kChunkFrames per channel, so the upsampled samples waiting for the modules
+    // stay few whatever the piece and the factor.
+    for (int64_t first = 0; first < frames; first += static_cast<int64_t>(kChunkFrames)) {
+        const int64_t count = std::min<int64_t>(static_cast<int64_t>(kChunkFrames), frames - first);
+        framesIn += count;
+        channelInput.resize(static_cast<std::size_t>(count));
+        for (int c = 0; c < channels; ++c) {
+            for (int64_t n = 0; n < count; ++n)
+                channelInput[static_cast<std::size_t>(n)] = in[(first + n) * channels + c];
+            up[static_cast<std::size_t>(c)]->process(channelInput.data(), channelInput.size(),
+                                                     fast[static_cast<std::size_t>(c)]);
+        }
+        shape(false);
+        interleaveReady(out);
     }
-    state->interleaveReady(out);
 }
 
 void OversampledStream::finish(std::vector<float>& out) {
-    for (int c = 0; c < state->channels; ++c)
-        state->pipelines[static_cast<std::size_t>(c)]->finish(state->pending[static_cast<std::size_t>(c)]);
-    state->interleaveReady(out);
-    for (const std::vector<float>& p : state->pending) {
-        if (!p.empty() || state->framesOut != state->framesIn)
-            throw std::runtime_error("the resampler gave " + std::to_string(state->framesOut + p.size()) +
-                                     " samples for " + std::to_string(state->framesIn));
+    for (int c = 0; c < channels; ++c)
+        up[static_cast<std::size_t>(c)]->finish(fast[static_cast<std::size_t>(c)]);
+    shape(true);
+    for (int c = 0; c < channels; ++c)
+        down[static_cast<std::size_t>(c)]->finish(pending[static_cast<std::size_t>(c)]);
+    interleaveReady(out);
+    for (const std::vector<float>& p : pending) {
+        if (!p.empty() || framesOut != framesIn)
+            throw std::runtime_error("the resampler gave " + std::to_string(framesOut + p.size()) +
+                                     " samples for " + std::to_string(framesIn));
+    }
+}
+
+void OversampledStream::shape(bool last) {
+    // Every channel's resampler gets the same number of samples, so each has as many ready.
+    std::size_t available = fast[0].size();
+    for (const std::vector<float>& f : fast) {
+        if (f.size() != available)
+            throw std::runtime_error("the resamplers gave the channels different lengths");
+    }
+    for (std::vector<float>& s : shaped)
+        s.clear();
+    const int64_t used = scheduler.run(
+        static_cast<int64_t>(available), !last,
+        [this](int c, int64_t frame, int32_t count, float* moduleIn) {
+            const float* from = fast[static_cast<std::size_t>(c)].data() + frame;
+            std::copy(from, from + count, moduleIn);
+        },
+        [this](int c, int64_t, int32_t count, const float* moduleOut) {
+            std::vector<float>& s = shaped[static_cast<std::size_t>(c)];
+            s.insert(s.end(), moduleOut, moduleOut + count);
+        });
+    for (int c = 0; c < channels; ++c) {
+        std::vector<float>& f = fast[static_cast<std::size_t>(c)];
+        f.erase(f.begin(), f.begin() + static_cast<std::ptrdiff_t>(used));
+        const std::vector<float>& s = shaped[static_cast<std::size_t>(c)];
+        down[static_cast<std::size_t>(c)]->process(s.data(), s.size(), pending[static_cast<std::size_t>(c)]);
+    }
+}
+
+void OversampledStream::interleaveReady(std::vector<float>& out) {
+    std::size_t ready = pending[0].size();
+    for (const std::vector<float>& p : pending)
+        ready = std::min(ready, p.size());
+    framesOut += static_cast<int64_t>(ready);
+    if (framesOut > framesIn)
+        throw std::runtime_error("the resampler gave more samples than it was given");
+    const std::size_t start = out.size();
+    out.resize(start + ready * static_cast<std::size_t>(channels));
+    for (int c = 0; c < channels; ++c) {
+        std::vector<float>& p = pending[static_cast<std::size_t>(c)];
+        for (std::size_t n = 0; n < ready; ++n)
+            out[start + n * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = p[n];
+        p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(ready));
     }
 }
 
 RenderReport OversampledStream::report() const {
-    RenderReport report;
-    report.blocks = state->pipelines[0]->blocks;
-    report.textEvents = state->pipelines[0]->textEvents;
-    for (const auto& pipeline : state->pipelines)
-        report.sleepRequests += pipeline->sleepRequests();
-    return report;
-}
-
-RenderReport renderOversampled(const ModuleLibrary& library, const RenderSettings& settings,
-                               const AudioBuffer& input, AudioBuffer& output) {
-    const int channels = input.channels;
-    const int64_t frames = input.frames();
-    output.channels = channels;
-    output.sampleRate = input.sampleRate;
-    output.samples.clear();
-    output.samples.reserve(input.samples.size());
-    OversampledStream stream(library, settings, channels, input.sampleRate);
-    for (int64_t start = 0; start < frames; start += static_cast<int64_t>(kChunkFrames)) {
-        const int64_t count = std::min<int64_t>(static_cast<int64_t>(kChunkFrames), frames - start);
-        stream.push(input.samples.data() + start * channels, count, output.samples);
-        if (settings.progress)
-            settings.progress(start + count, frames);
-    }
-    stream.finish(output.samples);
-    return stream.report();
+    return scheduler.report();
 }
 
 } // namespace shaperhost

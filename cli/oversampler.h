@@ -1,13 +1,15 @@
-// Running a module at a multiple of the audio's rate: each channel is resampled up, shaped by its own
-// module instance at the higher rate, and resampled back down. The resampler (libsoxr, linear phase)
-// removes its own filter delay, so output sample k lines up with input sample k and the output is
-// exactly as long as the input.
+// The module stage at a multiple of the audio's rate: each channel is resampled up, shaped by its
+// module at the higher rate, and resampled back down. The resampler (libsoxr, linear phase) removes its
+// own filter delay, so output frame k lines up with input frame k and the output is exactly as long as
+// the input.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <vector>
 
+#include "cli/render/block_scheduler.h"
+#include "cli/render/module_stream.h"
 #include "cli/render_engine.h"
 
 namespace shaperhost {
@@ -34,38 +36,34 @@ private:
     double ratio;
 };
 
-// Interleaved audio through one module instance per channel at settings.oversample times the audio's
-// rate, fed piece after piece so a long stream never sits in memory whole. The resamplers hold some
-// samples back, so the output comes out as it becomes ready: push() appends the frames ready so far and
-// finish() the rest; in all, exactly as many frames as went in, frame k aligned with input frame k.
-class OversampledStream {
+// The resamplers hold some samples back, so push() hands out the frames ready so far and finish() the
+// rest. The modules run whole blocks as the upsampled samples fill them, the last partial block at
+// finish(). Text changes reach the modules at oversample * their sample.
+class OversampledStream final : public ModuleStream {
 public:
-    // `settings` must outlive the stream. Text changes reach the module at oversample * their sample.
-    OversampledStream(const ModuleLibrary& library, const RenderSettings& settings, int channels,
-                      double rate);
-    ~OversampledStream();
-    OversampledStream(const OversampledStream&) = delete;
-    OversampledStream& operator=(const OversampledStream&) = delete;
+    OversampledStream(const ModuleLibrary& library, const RenderSettings& settings, int channels, int rate);
 
-    // Takes `frames` interleaved frames; appends the interleaved output frames now ready to `out`.
-    void push(const float* in, int64_t frames, std::vector<float>& out);
-    // After the last input: appends the remaining output frames to `out`.
-    void finish(std::vector<float>& out);
-    // Blocks and text events of one channel's module, sleep requests of all.
-    RenderReport report() const;
+    void push(const float* in, int64_t frames, std::vector<float>& out) override;
+    void finish(std::vector<float>& out) override;
+    RenderReport report() const override;
 
 private:
-    struct State;
-    std::unique_ptr<State> state;
+    // Runs the modules over the upsampled samples there are in whole blocks (with `last`, all of them)
+    // and resamples their output down into `pending`.
+    void shape(bool last);
+    // Appends the frames every channel has ready, interleaved, and keeps the rest.
+    void interleaveReady(std::vector<float>& out);
+
+    int channels;
+    BlockScheduler scheduler;
+    std::vector<std::unique_ptr<Resampler>> up;
+    std::vector<std::unique_ptr<Resampler>> down;
+    std::vector<std::vector<float>> fast;    // per channel: upsampled input not yet shaped
+    std::vector<std::vector<float>> shaped;  // per channel: module output not yet resampled down
+    std::vector<std::vector<float>> pending; // per channel: output not yet handed out
+    std::vector<float> channelInput;
+    int64_t framesIn = 0;
+    int64_t framesOut = 0;
 };
-
-// renderThroughModule when settings.oversample is 1, else renderOversampled.
-RenderReport renderAtRate(const ModuleLibrary& library, const RenderSettings& settings,
-                          const AudioBuffer& input, AudioBuffer& output);
-
-// renderThroughModule at settings.oversample times the input's rate: text changes reach the module at
-// sample oversample * s; blocks of settings.blockSize samples at the module's rate.
-RenderReport renderOversampled(const ModuleLibrary& library, const RenderSettings& settings,
-                               const AudioBuffer& input, AudioBuffer& output);
 
 } // namespace shaperhost

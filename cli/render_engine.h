@@ -1,5 +1,6 @@
-// Runs audio through waveshaper modules block by block, with the events a host sends: the start event
-// and the text value in the first block, the input streaming, and text changes at their exact samples.
+// What a render through waveshaper modules is made of: the audio, the settings (module, text, text
+// changes at their samples, block size, oversampling) and the counts it reports; the module's table,
+// the level meter and the test signals.
 #pragma once
 
 #include <cstdint>
@@ -51,38 +52,6 @@ struct RenderReport {
     int64_t sleepRequests = 0; // summed over the channel instances
     int64_t textEvents = 0;    // text values delivered, the first one included
 };
-
-// Interleaved audio through one module instance per channel, each with its own host object and shared
-// table, fed chunk after chunk so a long stream never sits in memory whole. Blocks are cut at multiples
-// of the block size counted from the stream start, whatever the chunks are.
-class StreamRenderer {
-public:
-    StreamRenderer(const ModuleLibrary& library, const RenderSettings& settings, int channels);
-    ~StreamRenderer();
-    StreamRenderer(const StreamRenderer&) = delete;
-    StreamRenderer& operator=(const StreamRenderer&) = delete;
-
-    // Runs `frames` frames from `in` to `out` (both interleaved). The first call sends the start block,
-    // also when it has no frames.
-    void process(const float* in, float* out, int64_t frames);
-    // Blocks and text events so far, and the sleep requests of every instance.
-    RenderReport report() const;
-
-private:
-    const RenderSettings& settings;
-    int channels;
-    mphost::SharedMemoryPool pool;
-    std::vector<std::unique_ptr<ProcessingModule>> modules;
-    std::vector<TextChange> changes;
-    std::size_t nextChange = 0;
-    int64_t position = 0;
-    bool started = false;
-    RenderReport counts;
-};
-
-// One module instance per channel, each with its own host object and shared table.
-RenderReport renderThroughModule(const ModuleLibrary& library, const RenderSettings& settings,
-                                 const AudioBuffer& input, AudioBuffer& output);
 
 // The module's 513 table entries after it took `text` in a start block.
 std::vector<float> readModuleTable(const ModuleLibrary& library, const std::string& moduleId,
