@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "cli/module_library.h"
-#include "cli/render_engine.h"
+#include "cli/modules/module_library.h"
+#include "cli/render/render_engine.h"
 #include "host/event_list.h"
 
 namespace shaperhost {

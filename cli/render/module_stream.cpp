@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/oversampler.h"
+#include "cli/render/oversampling.h"
 #include "cli/render/plain_stream.h"
 
 namespace shaperhost {

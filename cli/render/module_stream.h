@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "cli/render_engine.h"
+#include "cli/render/render_engine.h"
 
 namespace shaperhost {
 
