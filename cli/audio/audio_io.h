@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/audio/audio_buffer.h"
 #include "cli/output/output_file.h"
-#include "cli/render/render_engine.h"
 
 namespace shaperhost {
 

@@ -2,44 +2,26 @@
 // reports problems by throwing CliError.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
-#include "cli/modules/module_catalog.h"
-#include "cli/modules/module_library.h"
-#include "cli/output/output_file.h"
+#include "cli/modules/session.h"
+#include "cli/render/render_settings.h"
 
 namespace shaperhost {
-
-// What every command shares: where the library and its description are, loaded on first use.
-class Session {
-public:
-    std::string libraryPath;     // empty: beside the program
-    std::string descriptionPath; // empty: beside the library
-    // --quiet: no summaries of written files, no progress line; results asked for (CSV, JSON, reports),
-    // warnings and errors still appear.
-    bool quiet = false;
-
-    const ModuleLibrary& library();
-    const ModuleCatalog& catalog();
-    // The module library and its description file, as files a command reads: no output may be one.
-    std::vector<ReadFile> moduleFiles() const;
-
-private:
-    std::unique_ptr<ModuleLibrary> loadedLibrary;
-    std::unique_ptr<ModuleCatalog> loadedCatalog;
-};
 
 void addListCommand(CLI::App& app, Session& session);
 void addTableCommand(CLI::App& app, Session& session);
 // help [COMMAND], and the hidden command that writes the shell completion and the man page's command
 // sections from the option definitions (run by the build).
 void addHelpCommands(CLI::App& app);
-// render, analyze, editor, demo and diff.
-void addMediaCommands(CLI::App& app, Session& session);
+void addRenderCommand(CLI::App& app, Session& session);
+void addAnalyzeCommand(CLI::App& app, Session& session);
+void addEditorCommand(CLI::App& app, Session& session);
+void addDemoCommand(CLI::App& app, Session& session);
+void addDiffCommand(CLI::App& app, Session& session);
 
 // Text of the module text options shared by several commands. -t and --text-file exclude each other.
 struct TextOptions {
@@ -63,5 +45,12 @@ CLI::Validator fileName();
 CLI::Option* restrictToChoices(CLI::Option* option, const std::vector<std::string>& choices);
 // ASCII letters in lower case.
 std::string lowerCase(std::string text);
+
+// --oversample and --quality on a command; the factor is checked when the command runs.
+void addOversampleOptions(CLI::App& command, int& factor, std::string& quality);
+// The quality named on the command line ("hq" or "vhq"); a usage error otherwise.
+ResamplerQuality resamplerQualityNamed(const std::string& name);
+// "" at 1x, else ", oversampled 8x (VHQ)" for summaries.
+std::string oversampleNote(int factor, ResamplerQuality quality);
 
 } // namespace shaperhost

@@ -4,10 +4,15 @@
 #include <iostream>
 #include <sstream>
 
+#include "cli/analysis/analyze_job.h"
+#include "cli/commands/command_line.h"
+#include "cli/commands/printing.h"
 #include "cli/common/cli_error.h"
 #include "cli/editor/editor_session.h"
-#include "cli/commands/media_jobs.h"
+#include "cli/render/module_table.h"
 #include "cli/render/oversampling.h"
+#include "cli/render/render_job.h"
+#include "cli/render/test_signals.h"
 #include "factory/module_ids.h"
 
 namespace fs = std::filesystem;

@@ -6,10 +6,15 @@
 #include <new>
 #include <vector>
 
-#include "cli/common/cli_error.h"
+#include "cli/analysis/analyze_job.h"
+#include "cli/commands/command_line.h"
 #include "cli/commands/json_reports.h"
-#include "cli/commands/media_jobs.h"
+#include "cli/commands/printing.h"
+#include "cli/common/cli_error.h"
 #include "cli/output/progress.h"
+#include "cli/render/module_table.h"
+#include "cli/render/render_job.h"
+#include "cli/render/test_signals.h"
 
 namespace shaperhost {
 

@@ -4,15 +4,15 @@
 #include <sstream>
 #include <system_error>
 
-#include "cli/output/charts.h"
-#include "cli/common/cli_error.h"
 #include "cli/commands/command_line.h"
 #include "cli/commands/json_reports.h"
-#include "cli/output/output_file.h"
-#include "cli/output/plots.h"
-#include "cli/render/render_engine.h"
+#include "cli/common/cli_error.h"
 #include "cli/common/text_args.h"
 #include "cli/modules/text_notes.h"
+#include "cli/output/charts.h"
+#include "cli/output/output_file.h"
+#include "cli/output/plots.h"
+#include "cli/render/module_table.h"
 #include "factory/result_codes.h"
 
 namespace shaperhost {

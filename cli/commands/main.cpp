@@ -6,131 +6,10 @@
 #include <new>
 #include <string>
 
-#include "cli/common/cli_error.h"
 #include "cli/commands/command_line.h"
-#include "cli/platform/file_system.h"
+#include "cli/common/cli_error.h"
 #include "cli/common/text_args.h"
-
-namespace shaperhost {
-
-const ModuleLibrary& Session::library() {
-    if (!loadedLibrary)
-        loadedLibrary = std::make_unique<ModuleLibrary>(libraryPath.empty() ? ModuleLibrary::besideProgram()
-                                                                            : libraryPath);
-    return *loadedLibrary;
-}
-
-std::vector<ReadFile> Session::moduleFiles() const {
-    const std::string library = libraryPath.empty() ? ModuleLibrary::besideProgram() : libraryPath;
-    return {{library, "the module library"},
-            {descriptionPath.empty() ? catalogPathBeside(library) : descriptionPath,
-             "the module description file"}};
-}
-
-const ModuleCatalog& Session::catalog() {
-    // The library first: a library that will not load is the problem to report, not its description.
-    library();
-    if (!loadedCatalog) {
-        std::string path = descriptionPath;
-        if (path.empty())
-            path = catalogPathBeside(libraryPath.empty() ? ModuleLibrary::besideProgram() : libraryPath);
-        loadedCatalog = std::make_unique<ModuleCatalog>(loadCatalog(path));
-    }
-    return *loadedCatalog;
-}
-
-void TextOptions::addTo(CLI::App& command, const std::string& what) {
-    CLI::Option* textOption = command.add_option(
-        "-t,--text", text, what + " (default: the module's default from the description file)");
-    command.add_option("--text-file", file, "read the text from this file instead")
-        ->check(fileName())
-        ->excludes(textOption);
-}
-
-CLI::Validator numberRange(double min, double max) {
-    const std::string range = formatDouble(min) + " to " + formatDouble(max);
-    return CLI::Validator(
-        [min, max, range](std::string& value) -> std::string {
-            double number = 0.0;
-            if (!readNumber(value, &number))
-                return "'" + value + "' is not a number";
-            if (!(number >= min && number <= max))
-                return "'" + value + "' is not a number from " + range;
-            return std::string();
-        },
-        "NUMBER " + range);
-}
-
-CLI::Validator wholeNumberRange(long long min, long long max) {
-    const std::string range = std::to_string(min) + " to " + std::to_string(max);
-    return CLI::Validator(
-        [min, max, range](std::string& value) -> std::string {
-            double number = 0.0;
-            // Only digits after the sign, so the option's own conversion to a whole number agrees.
-            const bool digits = value.find_first_not_of("+-0123456789") == std::string::npos;
-            if (!digits || !readNumber(value, &number) ||
-                !(number >= static_cast<double>(min) && number <= static_cast<double>(max)))
-                return "'" + value + "' is not a whole number from " + range;
-            return std::string();
-        },
-        "INTEGER " + range);
-}
-
-CLI::Validator wholeNumberChoice(const std::vector<long long>& choices) {
-    std::string list;
-    for (std::size_t i = 0; i < choices.size(); ++i)
-        list += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + std::to_string(choices[i]);
-    return CLI::Validator(
-        [choices, list](std::string& value) -> std::string {
-            double number = 0.0;
-            const bool digits = value.find_first_not_of("+-0123456789") == std::string::npos;
-            if (digits && readNumber(value, &number)) {
-                for (long long choice : choices) {
-                    if (number == static_cast<double>(choice))
-                        return std::string();
-                }
-            }
-            return "'" + value + "' is not " + list;
-        },
-        "{" + list + "}");
-}
-
-std::string lowerCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-CLI::Option* restrictToChoices(CLI::Option* option, const std::vector<std::string>& choices) {
-    std::string names;
-    for (const std::string& choice : choices)
-        names += (names.empty() ? "" : "|") + choice;
-    option->check(CLI::Validator(
-        [choices, names](std::string& value) -> std::string {
-            const std::string lower = lowerCase(value);
-            for (const std::string& choice : choices) {
-                if (lower == choice) {
-                    value = lower;
-                    return std::string();
-                }
-            }
-            return "'" + value + "' is not one of " + names;
-        },
-        ""));
-    return option->type_name(names);
-}
-
-CLI::Validator fileName() {
-    return CLI::Validator(
-        [](std::string& value) -> std::string {
-            return value.empty() ? std::string("the file name is empty") : std::string();
-        },
-        "FILE");
-}
-
-} // namespace shaperhost
+#include "cli/platform/file_system.h"
 
 namespace {
 
@@ -197,7 +76,11 @@ int main(int argc, char** argv) {
     addHelpCommands(app);
     addListCommand(app, session);
     addTableCommand(app, session);
-    addMediaCommands(app, session);
+    addRenderCommand(app, session);
+    addAnalyzeCommand(app, session);
+    addEditorCommand(app, session);
+    addDemoCommand(app, session);
+    addDiffCommand(app, session);
 
     installInterruptCleanup();
     int exitCode = kExitOk;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/modules/module_library.h"
-#include "cli/render/render_engine.h"
+#include "cli/render/render_settings.h"
 #include "host/event_list.h"
 
 namespace shaperhost {

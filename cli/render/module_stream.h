@@ -6,7 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "cli/render/render_engine.h"
+#include "cli/audio/audio_buffer.h"
+#include "cli/modules/module_library.h"
+#include "cli/render/render_settings.h"
 
 namespace shaperhost {
 

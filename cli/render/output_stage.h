@@ -1,14 +1,10 @@
-// What happens to the audio around the module: input gain, level checks, the dry/wet mix, DC removal,
-// output gain or normalisation, dither and clipping when the file holds integers, and text changes
-// read from an automation file.
+// What happens to the audio around the module: level checks, the dry/wet mix, DC removal, output gain
+// or normalisation, and dither when the file holds integers.
 #pragma once
 
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
-
-#include "cli/render/render_engine.h"
 
 namespace shaperhost {
 
@@ -53,25 +49,5 @@ private:
 // Adds to counts[c] the samples of channel c beyond the module's table span (+-0.5, +-5 V); the
 // samples are whole interleaved frames.
 void countBeyondTable(const float* samples, std::size_t count, std::vector<int64_t>& counts);
-
-// A text change from an automation file, its time in samples, seconds or percent of the input.
-struct AutomationPoint {
-    enum class Unit { Samples, Seconds, Percent };
-    Unit unit = Unit::Seconds;
-    double at = 0.0;
-    std::string text;
-};
-
-// Reads a JSON list of {"sample": N | "seconds": S | "percent": P, "text": "..."}, at most 1 MiB like
-// every text file. A missing or malformed file is a usage error that says where it is wrong; a folder,
-// an unreadable or a larger file is a failure that says which.
-std::vector<AutomationPoint> readAutomationFile(const std::string& path);
-
-// The point's time as given: "sample 96000", "1.5 s", "75 %".
-std::string automationTime(const AutomationPoint& point);
-
-// The sample of the point in an input of `frames` frames at `sampleRate`; `frames` for a point at or
-// after the end, however far (the time is compared before it is converted).
-int64_t automationSample(const AutomationPoint& point, int sampleRate, int64_t frames);
 
 } // namespace shaperhost

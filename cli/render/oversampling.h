@@ -10,7 +10,7 @@
 
 #include "cli/render/block_scheduler.h"
 #include "cli/render/module_stream.h"
-#include "cli/render/render_engine.h"
+#include "cli/render/render_settings.h"
 
 namespace shaperhost {
 

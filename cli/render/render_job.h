@@ -1,28 +1,26 @@
-// The work behind render, analyze and demo, shared so the demo runs exactly what the commands run.
+// A render from start to end: the input (a file read in pieces or the built-in test signal), the text
+// changes of the command line and the automation file, the module stream and the output sink, with a
+// summary of what happened. The render command, the editor's render and the demo all run this.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/audio/audio_io.h"
-#include "cli/output/charts.h"
-#include "cli/commands/command_line.h"
-#include "cli/output/output_file.h"
-#include "cli/render/output_stage.h"
-#include "cli/render/render_engine.h"
-#include "cli/analysis/spectrum.h"
 #include "cli/common/text_args.h"
+#include "cli/modules/session.h"
+#include "cli/output/output_file.h"
+#include "cli/render/levels.h"
+#include "cli/render/output_stage.h"
+#include "cli/render/render_settings.h"
 
 namespace shaperhost {
 
 // The built-in test signal: a sine whose level rises from 0 to 5 V over two seconds.
 constexpr double kTestSignalSeconds = 2.0;
 constexpr double kTestSignalEndAmplitude = 0.5;
-// The highest analysis level: far past full scale (10 V), and still a finite single-precision sample.
-constexpr double kMaxLevelVolts = 1000.0;
-// The largest input gain either way (120 dB).
-constexpr double kMaxGain = 1.0e6;
 
 struct RenderJob {
     std::string module;            // identifier or name
@@ -78,56 +76,5 @@ RenderSummary runRenderJob(Session& session, const RenderJob& job, const StagedO
                            std::ostream& log, AudioReader* opened = nullptr);
 // Stages the job's output, renders and commits it.
 RenderSummary runRenderJob(Session& session, const RenderJob& job, std::ostream& log);
-void printLevels(std::ostream& out, const char* label, const Levels& levels);
-
-struct AnalyzeJob {
-    std::string module;
-    std::string text;
-    double levelVolts = 5.0;
-    double frequency = 1000.0;
-    int sampleRate = 48000;
-    int length = 65536;
-    int harmonics = 0; // harmonics to list; 0: all below half the sample rate
-    int32_t blockSize = 64;
-    int oversample = 1;
-    ResamplerQuality quality = ResamplerQuality::VeryHigh;
-    std::string png;
-    bool progress = false; // a progress line on a terminal when the work takes a while
-};
-
-struct AnalyzeSummary {
-    std::string moduleId;
-    double frequency = 0.0; // the bin frequency actually used
-    SpectrumAnalysis analysis;
-    std::string foldWarning;    // set when the requested tone divides the sample rate
-    std::string figuresWarning; // set when THD, aliasing and SINAD cannot be given
-};
-
-// The spectrum of one analysis as a chart panel, labelled with its oversampling.
-SpectrumPanel spectrumPanel(const AnalyzeJob& job, const AnalyzeSummary& summary);
-// A chart of panels of analyses of the same job but for their oversampling.
-SpectrumChart spectrumChart(const ModuleDescription& module, const AnalyzeJob& job,
-                            const AnalyzeSummary& summary, std::vector<SpectrumPanel> panels);
-
-// Checks the job's values (usage errors), analyses, and writes the spectrum to `png` when the job has one
-// (the caller stages it and commits it).
-AnalyzeSummary runAnalyzeJob(Session& session, const AnalyzeJob& job, const StagedOutput* png);
-
-// Transfer curve of (module, text) as PNG into a staged output; returns the table.
-std::vector<float> writeTransferPng(Session& session, const std::string& moduleId, const std::string& text,
-                                    const StagedOutput& output, int size);
-
-void addRenderCommand(CLI::App& app, Session& session);
-void addAnalyzeCommand(CLI::App& app, Session& session);
-void addEditorCommand(CLI::App& app, Session& session);
-void addDemoCommand(CLI::App& app, Session& session);
-void addDiffCommand(CLI::App& app, Session& session);
-
-// --oversample and --quality on a command; the factor is checked when the command runs.
-void addOversampleOptions(CLI::App& command, int& factor, std::string& quality);
-// The quality named on the command line ("hq" or "vhq"); a usage error otherwise.
-ResamplerQuality resamplerQualityNamed(const std::string& name);
-// "" at 1x, else ", oversampled 8x (VHQ)" for summaries.
-std::string oversampleNote(int factor, ResamplerQuality quality);
 
 } // namespace shaperhost

@@ -1,10 +1,6 @@
-#include "cli/render/render_engine.h"
+#include "cli/render/test_signals.h"
 
-#include <algorithm>
 #include <cmath>
-#include <memory>
-
-#include "host/event_list.h"
 
 namespace shaperhost {
 
@@ -13,42 +9,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 } // namespace
-
-std::vector<float> readModuleTable(const ModuleLibrary& library, const std::string& moduleId,
-                                   const PinText& text) {
-    mphost::SharedMemoryPool pool;
-    ProcessingModule module(library, pool, moduleId, kFirstInstanceHandle, 64);
-    std::fill(module.input(), module.input() + module.blockSize(), 0.0f);
-    mphost::EventList events;
-    events.start(0).pinValue(0, 0, text);
-    module.processBlock(module.blockSize(), events);
-    const float* table = module.table();
-    if (table == nullptr)
-        return {};
-    return std::vector<float>(table, table + kTableEntries);
-}
-
-void LevelMeter::add(const float* samples, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = samples[i];
-        if (!std::isfinite(v)) {
-            ++nonFinite;
-            continue;
-        }
-        peak = std::max(peak, std::fabs(v));
-        sum += v * v;
-        ++count;
-    }
-}
-
-Levels LevelMeter::levels() const {
-    Levels levels;
-    levels.peak = peak;
-    levels.nonFinite = nonFinite;
-    if (count > 0)
-        levels.rms = std::sqrt(sum / static_cast<double>(count));
-    return levels;
-}
 
 void RisingSine::fill(float* out, int64_t first, int64_t count) const {
     for (int64_t i = 0; i < count; ++i) {
