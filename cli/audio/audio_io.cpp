@@ -11,9 +11,9 @@
 #include <system_error>
 
 #include "cli/common/cli_error.h"
-#include "cli/platform/file_system.h"
-#include "cli/output/output_file.h"
 #include "cli/common/text_args.h"
+#include "cli/output/output_file.h"
+#include "cli/platform/file_system.h"
 
 namespace fs = std::filesystem;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/common/cli_error.h"
 #include "cli/commands/command_line.h"
+#include "cli/common/cli_error.h"
 
 namespace shaperhost {
 

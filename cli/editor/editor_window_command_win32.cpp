@@ -5,9 +5,9 @@
 #include <iostream>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/text_args.h"
 #include "cli/editor/editor_window.h"
 #include "cli/modules/module_library.h"
-#include "cli/common/text_args.h"
 #include "factory/interface_id.h"
 #include "factory/result_codes.h"
 #include "host/raw_calls.h"

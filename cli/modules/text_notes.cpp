@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "cli/common/cli_error.h"
-#include "cli/modules/module_library.h"
 #include "cli/common/text_args.h"
+#include "cli/modules/module_library.h"
 #include "curve/curve_text.h"
 #include "evaluator/evaluator.h"
 #include "factory/module_ids.h"

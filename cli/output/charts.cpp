@@ -11,11 +11,11 @@
 #include <cmath>
 #include <memory>
 
+#include "cli/common/cli_error.h"
+#include "cli/common/text_args.h"
 #include "cli/output/chart_fonts.h"
 #include "cli/output/charts.h"
-#include "cli/common/cli_error.h"
 #include "cli/output/plots.h"
-#include "cli/common/text_args.h"
 
 namespace shaperhost {
 

@@ -6,9 +6,9 @@
 #include <system_error>
 
 #include "cli/common/cli_error.h"
-#include "cli/platform/file_system.h"
 #include "cli/output/output_file.h"
 #include "cli/output/plots.h"
+#include "cli/platform/file_system.h"
 
 namespace shaperhost {
 

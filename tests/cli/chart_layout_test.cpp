@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/output/charts.h"
 #include "cli/common/cli_error.h"
+#include "cli/output/charts.h"
 #include "cli/output/plots.h"
 
 namespace shaperhost {
