@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "cli/render/module_stream.h"
+#include "cli/render/test_signals.h"
 
 namespace {
 
