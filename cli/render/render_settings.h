@@ -31,7 +31,7 @@ struct RenderSettings {
     int32_t blockSize = 64;          // at the module's rate
     int oversample = 1;              // the module runs at this multiple of the audio's rate
     ResamplerQuality quality = ResamplerQuality::VeryHigh;
-    // Called after each block with frames done and total.
+    // renderAtRate calls it after each piece with the frames done and the total.
     std::function<void(int64_t, int64_t)> progress;
 };
 
