@@ -3,7 +3,8 @@
 // iteration is the time per second of audio; factor 1 is the plain render without resamplers.
 #include <benchmark/benchmark.h>
 
-#include "cli/oversampler.h"
+#include "cli/render/module_stream.h"
+#include "cli/render/test_signals.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/charts.h"
-#include "cli/cli_error.h"
-#include "cli/plots.h"
+#include "cli/common/cli_error.h"
+#include "cli/output/charts.h"
+#include "cli/output/plots.h"
 
 namespace shaperhost {
 namespace {
