@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -13,8 +15,54 @@ namespace shaperhost {
 
 namespace {
 
-// Input samples taken per channel per step: bounds the memory at any factor.
+// Frames taken per channel per step. Each channel holds a step's frames at the module's rate twice
+// (before and after its module), so the step shrinks as channels x factor grows: the buffers of all
+// channels together stay near kChunkSamples samples, within kMinChunkFrames..kChunkFrames frames.
 constexpr std::size_t kChunkFrames = 8192;
+constexpr std::size_t kMinChunkFrames = 256;
+constexpr std::size_t kChunkSamples = std::size_t{1} << 20;
+
+std::size_t chunkFrames(int channels, int factor) {
+    const std::size_t perFrame = static_cast<std::size_t>(std::max(channels, 1) * std::max(factor, 1));
+    return std::min(kChunkFrames, std::max(kMinChunkFrames, kChunkSamples / perFrame));
+}
+
+// Samples libsoxr makes per call at most: its buffers grow with the largest piece it is handed, so a
+// long piece is handed over in parts of this size.
+constexpr std::size_t kResamplerPiece = 4096;
+
+// libsoxr does not check every allocation it makes while resampling: where memory runs short, it
+// writes through a null pointer. Before each call, more than a call takes (its buffers grow by at most
+// a few hundred KiB at a time, most while it starts and drains) is claimed and given back, so that the
+// call finds it, or the shortage is reported as std::bad_alloc before the call.
+constexpr std::size_t kResamplerHeadroom = std::size_t{4} << 20;
+void* volatile claimedHeadroom = nullptr; // keeps the claim from being optimised away
+
+// Under AddressSanitizer the claims are left out: its allocator reserves terabytes of address space
+// (no address limit applies), reports a failed allocation itself, and holds every freed block in
+// quarantine, where claims would only cost time and memory.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kClaimHeadroom = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kClaimHeadroom = false;
+#else
+constexpr bool kClaimHeadroom = true;
+#endif
+#else
+constexpr bool kClaimHeadroom = true;
+#endif
+
+void claimResamplerHeadroom() {
+    if (!kClaimHeadroom)
+        return;
+    void* claim = std::malloc(kResamplerHeadroom);
+    if (claim == nullptr)
+        throw std::bad_alloc();
+    claimedHeadroom = claim;
+    std::free(claim);
+    claimedHeadroom = nullptr;
+}
 
 } // namespace
 
@@ -32,14 +80,20 @@ Resampler::Resampler(double inputRate, double outputRate, ResamplerQuality quali
         soxr_quality_spec(quality == ResamplerQuality::VeryHigh ? SOXR_VHQ : SOXR_HQ, SOXR_LINEAR_PHASE);
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     soxr_error_t error = nullptr;
-    state->soxr = soxr_create(inputRate, outputRate, 1, &error, &io, &q, nullptr);
+    claimResamplerHeadroom();
+    // Discrete Fourier transforms of at most 2^11 points: larger ones make each instance (two per
+    // channel) hold several times the memory, for no measurable gain in speed at these ratios.
+    soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    runtime.log2_large_dft_size = 11;
+    state->soxr = soxr_create(inputRate, outputRate, 1, &error, &io, &q, &runtime);
     if (error != nullptr || state->soxr == nullptr)
         throw std::runtime_error(std::string("the resampler cannot start: ") +
                                  (error != nullptr ? error : "no reason given"));
 }
 
 Resampler::~Resampler() {
-    soxr_delete(state->soxr);
+    if (state->soxr != nullptr)
+        soxr_delete(state->soxr);
 }
 
 void Resampler::process(const float* in, std::size_t count, std::vector<float>& out) {
@@ -47,16 +101,22 @@ void Resampler::process(const float* in, std::size_t count, std::vector<float>& 
     // null: nothing to give is simply nothing to do.
     if (count == 0)
         return;
-    // Room for this piece's share plus what the filter may still hold back from earlier pieces.
-    const std::size_t room = static_cast<std::size_t>(std::ceil(static_cast<double>(count) * ratio)) + 64;
+    if (state->soxr == nullptr)
+        throw std::logic_error("the resampler was given samples after its end");
+    // Handed over in parts that make at most about kResamplerPiece samples each, with room for a part's
+    // share plus what the filter may still hold back from earlier parts.
+    const std::size_t part = std::max<std::size_t>(
+        1, static_cast<std::size_t>(static_cast<double>(kResamplerPiece) / std::max(ratio, 1.0)));
+    const std::size_t room = static_cast<std::size_t>(std::ceil(static_cast<double>(part) * ratio)) + 64;
     std::size_t taken = 0;
     while (true) {
         const std::size_t start = out.size();
         out.resize(start + room);
         std::size_t used = 0;
         std::size_t made = 0;
-        const soxr_error_t error =
-            soxr_process(state->soxr, in + taken, count - taken, &used, out.data() + start, room, &made);
+        claimResamplerHeadroom();
+        const soxr_error_t error = soxr_process(state->soxr, in + taken, std::min(part, count - taken), &used,
+                                                out.data() + start, room, &made);
         out.resize(start + made);
         if (error != nullptr)
             throw std::runtime_error(std::string("the resampler failed: ") + error);
@@ -67,17 +127,24 @@ void Resampler::process(const float* in, std::size_t count, std::vector<float>& 
 }
 
 void Resampler::finish(std::vector<float>& out) {
+    if (state->soxr == nullptr)
+        return;
     constexpr std::size_t kRoom = 4096;
     std::size_t made = 0;
     do {
         const std::size_t start = out.size();
         out.resize(start + kRoom);
+        claimResamplerHeadroom();
         const soxr_error_t error =
             soxr_process(state->soxr, nullptr, 0, nullptr, out.data() + start, kRoom, &made);
         out.resize(start + made);
         if (error != nullptr)
             throw std::runtime_error(std::string("the resampler failed: ") + error);
     } while (made > 0);
+    // Draining makes libsoxr's buffers grow; the resampler is done, so they go now rather than with the
+    // stream, which drains its channels one after another.
+    soxr_delete(state->soxr);
+    state->soxr = nullptr;
 }
 
 namespace {
@@ -164,7 +231,9 @@ RenderReport renderAtRate(const ModuleLibrary& library, const RenderSettings& se
 }
 
 struct OversampledStream::State {
-    State(const RenderSettings& settings, int channels) : channels(channels), pending(channels) {
+    State(const RenderSettings& settings, int channels)
+        : channels(channels), piece(static_cast<int64_t>(chunkFrames(channels, settings.oversample))),
+          pending(channels) {
         changes = settings.changes;
         std::stable_sort(changes.begin(), changes.end(),
                          [](const TextChange& a, const TextChange& b) { return a.sample < b.sample; });
@@ -191,6 +260,7 @@ struct OversampledStream::State {
     }
 
     int channels;
+    int64_t piece;                   // frames handed to the channels at a time
     std::vector<TextChange> changes; // at the module's rate
     mphost::SharedMemoryPool pool;
     std::vector<std::unique_ptr<ChannelPipeline>> pipelines;
@@ -213,15 +283,18 @@ OversampledStream::~OversampledStream() = default;
 void OversampledStream::push(const float* in, int64_t frames, std::vector<float>& out) {
     const int channels = state->channels;
     state->framesIn += frames;
-    state->channelInput.resize(static_cast<std::size_t>(frames));
-    for (int c = 0; c < channels; ++c) {
-        for (int64_t n = 0; n < frames; ++n)
-            state->channelInput[static_cast<std::size_t>(n)] = in[n * channels + c];
-        state->pipelines[static_cast<std::size_t>(c)]->push(state->channelInput.data(),
-                                                            state->channelInput.size(),
-                                                            state->pending[static_cast<std::size_t>(c)]);
+    for (int64_t at = 0; at < frames; at += state->piece) {
+        const int64_t count = std::min(state->piece, frames - at);
+        state->channelInput.resize(static_cast<std::size_t>(count));
+        for (int c = 0; c < channels; ++c) {
+            for (int64_t n = 0; n < count; ++n)
+                state->channelInput[static_cast<std::size_t>(n)] = in[(at + n) * channels + c];
+            state->pipelines[static_cast<std::size_t>(c)]->push(state->channelInput.data(),
+                                                                state->channelInput.size(),
+                                                                state->pending[static_cast<std::size_t>(c)]);
+        }
+        state->interleaveReady(out);
     }
-    state->interleaveReady(out);
 }
 
 void OversampledStream::finish(std::vector<float>& out) {
@@ -253,8 +326,9 @@ RenderReport renderOversampled(const ModuleLibrary& library, const RenderSetting
     output.samples.clear();
     output.samples.reserve(input.samples.size());
     OversampledStream stream(library, settings, channels, input.sampleRate);
-    for (int64_t start = 0; start < frames; start += static_cast<int64_t>(kChunkFrames)) {
-        const int64_t count = std::min<int64_t>(static_cast<int64_t>(kChunkFrames), frames - start);
+    const int64_t chunk = static_cast<int64_t>(chunkFrames(channels, settings.oversample));
+    for (int64_t start = 0; start < frames; start += chunk) {
+        const int64_t count = std::min<int64_t>(chunk, frames - start);
         stream.push(input.samples.data() + start * channels, count, output.samples);
         if (settings.progress)
             settings.progress(start + count, frames);
