@@ -709,6 +709,22 @@ TEST_F(ShaperhostHostileUse, ALongFileIsRenderedInBoundedMemory) {
     }
 }
 
+// An output whose length is known to pass what its header's 32-bit sizes state is refused before
+// anything is written when its format has no larger form (AIFF); a WAV becomes RF64 (the written file
+// is checked in the tests labelled `large`). The input is sparse: 1 GiB that takes no disk.
+TEST_F(ShaperhostHostileUse, AnAiffBeyondFourGibibytesIsRefusedBeforeWriting) {
+    constexpr int kChannels = 256;
+    constexpr int64_t kFrames = (int64_t{1} << 32) / (4 * kChannels) + 1; // float: just beyond 4 GiB
+    writeSparseWav8(path("in.wav"), kChannels, 48000, kFrames, "", "");
+    writeText(path("keep.aiff"), "KEEP");
+    const RunResult r = run({"render", "-m", "Curve Waveshaper", "-i", path("in.wav"), "-o",
+                             path("keep.aiff"), "--format", "float"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("longer than an AIFF file's 32-bit sizes"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(path("keep.aiff")), "KEEP");
+    EXPECT_TRUE(partialFiles(folder).empty());
+}
+
 // 256 channels oversampled 16 times run two resamplers per channel. Under an address limit the render
 // either finishes or reports "out of memory" (exit 1, nothing written); it never dies inside the
 // resampler, which does not check all of its allocations. 300 MB is enough for the whole render.
