@@ -175,29 +175,41 @@ TEST_F(ShaperhostLargeOutput, AWavJustUnderTheLimitStaysPlainWav) {
 }
 
 // From a pipe the length is not known before the end: the output stops before its sample data would
-// pass what a WAV header states, with a failure and no file. Writing beyond 4 GiB + 64 KiB is made to
-// fail (ulimit -f) with another message, so a header-less overrun would show.
+// pass what a WAV header states, with a failure and no file. Normalised, the output is held in a
+// scratch file first, which stops at the same point. Writing beyond 4 GiB + 64 KiB is made to fail
+// (ulimit -f) with another message, so that an overrun of either file would show.
 TEST_F(ShaperhostLargeOutput, AWavFromAPipeThatWouldPassFourGibibytesIsRefusedAtTheLimit) {
     const uint64_t limit = (uint64_t{1} << 32) + 65536;
     if (lacksRoomFor(limit + (uint64_t{256} << 20)))
         GTEST_SKIP() << "the test folder's file system has not " << limit / (1 << 20) << " MiB free";
     const std::string input = makeInput(kBeyondFrames);
     const ProgramUnderTest program = programUnderTest();
-    std::string command = "ulimit -f " + std::to_string(limit / 1024) + "; cat " + shellQuoted(input) +
-                          " | " + (program.runner.empty() ? "" : shellQuoted(program.runner) + " ") +
-                          shellQuoted(program.path);
-    for (const std::string& word : renderArgs("-", path("out.wav")))
-        command += " " + shellQuoted(word);
-    command += " >" + shellQuoted(path("stdout.txt")) + " 2>" + shellQuoted(path("stderr.txt"));
-    const int status = std::system(("bash -c " + shellQuoted(command)).c_str());
-    const std::string err = readText(path("stderr.txt"));
-    ASSERT_TRUE(WIFEXITED(status)) << err;
-    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
-    EXPECT_NE(err.find("32-bit sizes"), std::string::npos) << err;
-    EXPECT_EQ(err.find("File too large"), std::string::npos) << err;
-    std::vector<std::string> names = files();
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"in.wav", "stderr.txt", "stdout.txt"}));
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+    } cases[] = {{"written as it comes", {}}, {"normalised", {"--normalize", "-1"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The scratch file goes to the test folder, whose free space was checked.
+        std::string command = "ulimit -f " + std::to_string(limit / 1024) + "; cat " + shellQuoted(input) +
+                              " | TMPDIR=" + shellQuoted(folder) + " " +
+                              (program.runner.empty() ? "" : shellQuoted(program.runner) + " ") +
+                              shellQuoted(program.path);
+        std::vector<std::string> args = renderArgs("-", path("out.wav"));
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        for (const std::string& word : args)
+            command += " " + shellQuoted(word);
+        command += " >" + shellQuoted(path("stdout.txt")) + " 2>" + shellQuoted(path("stderr.txt"));
+        const int status = std::system(("bash -c " + shellQuoted(command)).c_str());
+        const std::string err = readText(path("stderr.txt"));
+        ASSERT_TRUE(WIFEXITED(status)) << err;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+        EXPECT_NE(err.find("32-bit sizes"), std::string::npos) << err;
+        EXPECT_EQ(err.find("File too large"), std::string::npos) << err;
+        std::vector<std::string> names = files();
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"in.wav", "stderr.txt", "stdout.txt"}));
+    }
 }
 
 } // namespace
