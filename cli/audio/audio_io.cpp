@@ -429,12 +429,16 @@ AudioWriter::~AudioWriter() {
         std::fclose(stream);
 }
 
-void AudioWriter::write(const float* samples, int64_t frames) {
-    if (maxFrames >= 0 && frames > maxFrames - framesWritten)
+void AudioWriter::checkLength(int64_t frames) const {
+    if (maxFrames >= 0 && frames > maxFrames)
         throw failure("cannot write '" + target +
                       "': the audio is longer than this format's 32-bit sizes "
                       "can state (4 GiB of samples); write .flac, or a .wav from a regular input file, "
                       "which then becomes RF64");
+}
+
+void AudioWriter::write(const float* samples, int64_t frames) {
+    checkLength(framesWritten + frames);
     framesWritten += frames;
     if (bits == 0) {
         errno = 0;

@@ -81,6 +81,9 @@ public:
     // Float samples go as they are; for integer formats each sample is rounded to the nearest step (full
     // scale 2^(bits-1) steps) and clipped to the format's range, and clipped samples are counted.
     void write(const float* samples, int64_t frames);
+    // Refuses, as write() does, a file of `frames` frames in all that the format's sizes cannot state:
+    // for output held back (for normalisation) before it is written.
+    void checkLength(int64_t frames) const;
     // Per channel, the samples clipped so far (all 0 for float).
     const std::vector<int64_t>& clipped() const { return clippedCounts; }
     // Finishes the file (header sizes); a failure error when that fails. The output is not committed.

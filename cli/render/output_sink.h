@@ -50,6 +50,9 @@ public:
             emit(wet, count);
             return;
         }
+        // Refused when the output could not hold it, before the scratch file grows beyond the output.
+        heldFrames += frames;
+        writer.checkLength(heldFrames);
         for (std::size_t i = 0; i < count; ++i) {
             if (std::isfinite(wet[i]))
                 peak = std::max(peak, static_cast<double>(std::fabs(wet[i])));
@@ -102,6 +105,7 @@ private:
     bool dithered;
     std::unique_ptr<ScratchFile> scratch;
     std::FILE* scratchFile = nullptr;
+    int64_t heldFrames = 0; // in the scratch file
     double peak = 0.0;
 };
 

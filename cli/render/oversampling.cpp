@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -11,8 +13,42 @@ namespace shaperhost {
 
 namespace {
 
-// Input samples taken per channel per step: bounds the memory at any factor.
+// Frames taken per channel per step. Each channel holds a step's frames at the module's rate twice
+// (before and after its module), so the step shrinks as channels x factor grows: the buffers of all
+// channels together stay near kChunkSamples samples, within kMinChunkFrames..kChunkFrames frames.
 constexpr std::size_t kChunkFrames = 8192;
+constexpr std::size_t kMinChunkFrames = 256;
+constexpr std::size_t kChunkSamples = std::size_t{1} << 20;
+
+std::size_t chunkFrames(int channels, int factor) {
+    const std::size_t perFrame = static_cast<std::size_t>(std::max(channels, 1) * std::max(factor, 1));
+    return std::min(kChunkFrames, std::max(kMinChunkFrames, kChunkSamples / perFrame));
+}
+
+// Samples libsoxr makes per call at most: its buffers grow with the largest piece it is handed, so a
+// long piece is handed over in parts of this size.
+constexpr std::size_t kResamplerPiece = 4096;
+
+// libsoxr does not check every allocation it makes while resampling: where memory runs short, it
+// writes through a null pointer. Before each call, more than a call takes (its buffers grow by at most
+// a few hundred KiB at a time, most while it starts and drains) is claimed and given back, so that the
+// call finds it, or the shortage is reported as std::bad_alloc before the call.
+constexpr std::size_t kResamplerHeadroom = std::size_t{4} << 20;
+void* volatile claimedHeadroom = nullptr; // keeps the claim from being optimised away
+
+// Left out of sanitizer builds (see cli/CMakeLists.txt).
+constexpr bool kClaimHeadroom = SHAPERHOST_CLAIM_RESAMPLER_HEADROOM != 0;
+
+void claimResamplerHeadroom() {
+    if (!kClaimHeadroom)
+        return;
+    void* claim = std::malloc(kResamplerHeadroom);
+    if (claim == nullptr)
+        throw std::bad_alloc();
+    claimedHeadroom = claim;
+    std::free(claim);
+    claimedHeadroom = nullptr;
+}
 
 } // namespace
 
@@ -30,14 +66,20 @@ Resampler::Resampler(double inputRate, double outputRate, ResamplerQuality quali
         soxr_quality_spec(quality == ResamplerQuality::VeryHigh ? SOXR_VHQ : SOXR_HQ, SOXR_LINEAR_PHASE);
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     soxr_error_t error = nullptr;
-    state->soxr = soxr_create(inputRate, outputRate, 1, &error, &io, &q, nullptr);
+    claimResamplerHeadroom();
+    // Discrete Fourier transforms of at most 2^11 points: larger ones cost each instance (two per
+    // channel) about a third more memory, for no speed we could measure at these ratios.
+    soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    runtime.log2_large_dft_size = 11;
+    state->soxr = soxr_create(inputRate, outputRate, 1, &error, &io, &q, &runtime);
     if (error != nullptr || state->soxr == nullptr)
         throw std::runtime_error(std::string("the resampler cannot start: ") +
                                  (error != nullptr ? error : "no reason given"));
 }
 
 Resampler::~Resampler() {
-    soxr_delete(state->soxr);
+    if (state->soxr != nullptr)
+        soxr_delete(state->soxr);
 }
 
 void Resampler::process(const float* in, std::size_t count, std::vector<float>& out) {
@@ -45,16 +87,22 @@ void Resampler::process(const float* in, std::size_t count, std::vector<float>& 
     // null: nothing to give is simply nothing to do.
     if (count == 0)
         return;
-    // Room for this piece's share plus what the filter may still hold back from earlier pieces.
-    const std::size_t room = static_cast<std::size_t>(std::ceil(static_cast<double>(count) * ratio)) + 64;
+    if (state->soxr == nullptr)
+        throw std::logic_error("the resampler was given samples after its end");
+    // Handed over in parts that make at most about kResamplerPiece samples each, with room for a part's
+    // share plus what the filter may still hold back from earlier parts.
+    const std::size_t part = std::max<std::size_t>(
+        1, static_cast<std::size_t>(static_cast<double>(kResamplerPiece) / std::max(ratio, 1.0)));
+    const std::size_t room = static_cast<std::size_t>(std::ceil(static_cast<double>(part) * ratio)) + 64;
     std::size_t taken = 0;
     while (true) {
         const std::size_t start = out.size();
         out.resize(start + room);
         std::size_t used = 0;
         std::size_t made = 0;
-        const soxr_error_t error =
-            soxr_process(state->soxr, in + taken, count - taken, &used, out.data() + start, room, &made);
+        claimResamplerHeadroom();
+        const soxr_error_t error = soxr_process(state->soxr, in + taken, std::min(part, count - taken), &used,
+                                                out.data() + start, room, &made);
         out.resize(start + made);
         if (error != nullptr)
             throw std::runtime_error(std::string("the resampler failed: ") + error);
@@ -65,17 +113,24 @@ void Resampler::process(const float* in, std::size_t count, std::vector<float>& 
 }
 
 void Resampler::finish(std::vector<float>& out) {
+    if (state->soxr == nullptr)
+        return;
     constexpr std::size_t kRoom = 4096;
     std::size_t made = 0;
     do {
         const std::size_t start = out.size();
         out.resize(start + kRoom);
+        claimResamplerHeadroom();
         const soxr_error_t error =
             soxr_process(state->soxr, nullptr, 0, nullptr, out.data() + start, kRoom, &made);
         out.resize(start + made);
         if (error != nullptr)
             throw std::runtime_error(std::string("the resampler failed: ") + error);
     } while (made > 0);
+    // Draining makes libsoxr's buffers grow; the resampler is done, so they go now rather than with the
+    // stream, which drains its channels one after another.
+    soxr_delete(state->soxr);
+    state->soxr = nullptr;
 }
 
 namespace {
@@ -92,7 +147,8 @@ std::vector<TextChange> atModuleRate(const RenderSettings& settings) {
 
 OversampledStream::OversampledStream(const ModuleLibrary& library, const RenderSettings& settings,
                                      int channelCount, int rate)
-    : channels(channelCount), scheduler(library, settings, channelCount, atModuleRate(settings)),
+    : channels(channelCount), piece(static_cast<int64_t>(chunkFrames(channelCount, settings.oversample))),
+      scheduler(library, settings, channelCount, atModuleRate(settings)),
       fast(static_cast<std::size_t>(channelCount)), shaped(static_cast<std::size_t>(channelCount)),
       pending(static_cast<std::size_t>(channelCount)) {
     const double fastRate = static_cast<double>(rate) * settings.oversample;
@@ -103,10 +159,10 @@ OversampledStream::OversampledStream(const ModuleLibrary& library, const RenderS
 }
 
 void OversampledStream::push(const float* in, int64_t frames, std::vector<float>& out) {
-    // In steps of at most kChunkFrames per channel, so the upsampled samples waiting for the modules
-    // stay few whatever the piece and the factor.
-    for (int64_t first = 0; first < frames; first += static_cast<int64_t>(kChunkFrames)) {
-        const int64_t count = std::min<int64_t>(static_cast<int64_t>(kChunkFrames), frames - first);
+    // In steps of at most `piece` frames per channel, so the upsampled samples waiting for the modules
+    // stay few whatever the piece, the factor and the number of channels.
+    for (int64_t first = 0; first < frames; first += piece) {
+        const int64_t count = std::min(piece, frames - first);
         framesIn += count;
         channelInput.resize(static_cast<std::size_t>(count));
         for (int c = 0; c < channels; ++c) {

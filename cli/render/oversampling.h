@@ -55,6 +55,7 @@ private:
     void interleaveReady(std::vector<float>& out);
 
     int channels;
+    int64_t piece; // input frames handed to the channels at a time
     BlockScheduler scheduler;
     std::vector<std::unique_ptr<Resampler>> up;
     std::vector<std::unique_ptr<Resampler>> down;

@@ -199,6 +199,44 @@ void writePcm16(const std::string& path, int channels, int sampleRate, const std
     sf_close(file);
 }
 
+void writeSparseWav8(const std::string& path, int channels, int sampleRate, int64_t frames,
+                     const std::string& head, const std::string& tail) {
+    const uint64_t dataBytes = static_cast<uint64_t>(frames) * static_cast<uint64_t>(channels);
+    ASSERT_LE(dataBytes + 36, 0xFFFFFFFFull) << "a WAV header states sizes in 32 bits";
+    ASSERT_LE(head.size() + tail.size(), dataBytes);
+    std::string header;
+    auto put16 = [&header](uint32_t v) {
+        header += static_cast<char>(v & 0xFF);
+        header += static_cast<char>((v >> 8) & 0xFF);
+    };
+    auto put32 = [&put16](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    header += "RIFF";
+    put32(static_cast<uint32_t>(36 + dataBytes));
+    header += "WAVEfmt ";
+    put32(16);
+    put16(1); // integer PCM
+    put16(static_cast<uint32_t>(channels));
+    put32(static_cast<uint32_t>(sampleRate));
+    put32(static_cast<uint32_t>(sampleRate * channels));
+    put16(static_cast<uint32_t>(channels));
+    put16(8);
+    header += "data";
+    put32(static_cast<uint32_t>(dataBytes));
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << header << head;
+        ASSERT_TRUE(out.good()) << path;
+    }
+    fs::resize_file(path, header.size() + dataBytes);
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(header.size() + dataBytes - tail.size()));
+    out << tail;
+    ASSERT_TRUE(out.good()) << path;
+}
+
 bool readPng(const std::string& path, Picture* picture) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;

@@ -63,6 +63,11 @@ protected:
 // libsndfile reading; false when it cannot open the file.
 bool readSound(const std::string& path, Sound* sound);
 void writePcm16(const std::string& path, int channels, int sampleRate, const std::vector<short>& samples);
+// A WAV of unsigned 8-bit samples whose sample data is a hole in the file (sparse where the file system
+// allows), so that a file of gigabytes takes next to no disk: `head` bytes at the start of the data,
+// `tail` bytes at its end, 0 bytes (-1.0) between.
+void writeSparseWav8(const std::string& path, int channels, int sampleRate, int64_t frames,
+                     const std::string& head, const std::string& tail);
 struct Picture {
     int width = 0;
     int height = 0;

@@ -709,6 +709,77 @@ TEST_F(ShaperhostHostileUse, ALongFileIsRenderedInBoundedMemory) {
     }
 }
 
+// An output whose length is known to pass what its header's 32-bit sizes state is refused before
+// anything is written when its format has no larger form (AIFF); a WAV becomes RF64 (the written file
+// is checked in the tests labelled `large`). The input is sparse: 1 GiB that takes no disk.
+TEST_F(ShaperhostHostileUse, AnAiffBeyondFourGibibytesIsRefusedBeforeWriting) {
+    constexpr int kChannels = 256;
+    constexpr int64_t kFrames = (int64_t{1} << 32) / (4 * kChannels) + 1; // float: just beyond 4 GiB
+    writeSparseWav8(path("in.wav"), kChannels, 48000, kFrames, "", "");
+    writeText(path("keep.aiff"), "KEEP");
+    const RunResult r = run({"render", "-m", "Curve Waveshaper", "-i", path("in.wav"), "-o",
+                             path("keep.aiff"), "--format", "float"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("longer than an AIFF file's 32-bit sizes"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(path("keep.aiff")), "KEEP");
+    EXPECT_TRUE(partialFiles(folder).empty());
+}
+
+// 256 channels oversampled 16 times run two resamplers per channel. Under an address limit the render
+// either finishes or reports "out of memory" (exit 1, nothing written); it never dies inside the
+// resampler, which does not check all of its allocations. 300 MB is enough for the whole render.
+TEST_F(ShaperhostHostileUse, ManyChannelsOversampledUnderAnAddressLimitFinishOrRunOutOfMemory) {
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "the address sanitizer reserves terabytes of address space: no address limit applies";
+    constexpr int kChannels = 256;
+    constexpr int kFrames = 4800;
+    writeSound(path("many.wav"), SF_FORMAT_WAV, kFrames, kChannels);
+    auto render = [&](const std::string& factor, const std::string& quality, long long limitMb) {
+        fs::remove(path("out.wav"));
+        const int pid = start({"render", "-m", "Curve Waveshaper", "-i", path("many.wav"), "-o",
+                               path("out.wav"), "--oversample", factor, "--quality", quality, "-b", "1"},
+                              path("stdout.txt"), limitMb * 1024 * 1024);
+        int signal = 0;
+        const RunResult r = finish(pid, &signal);
+        EXPECT_EQ(signal, 0) << "ended by signal " << signal;
+        EXPECT_TRUE(partialFiles(folder).empty());
+        return r;
+    };
+
+    {
+        SCOPED_TRACE("16x, VHQ, 300 MB");
+        const RunResult r = render("16", "vhq", 300);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        SF_INFO info{};
+        SNDFILE* out = sf_open(path("out.wav").c_str(), SFM_READ, &info);
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(info.frames, kFrames);
+        EXPECT_EQ(info.channels, kChannels);
+        // The last channel carries the ramp as the first does: every channel went through.
+        std::vector<short> samples(static_cast<std::size_t>(info.frames) * kChannels);
+        sf_readf_short(out, samples.data(), info.frames);
+        sf_close(out);
+        int loudLast = 0;
+        for (int n = 0; n < kFrames; ++n)
+            loudLast += std::abs(samples[static_cast<std::size_t>(n) * kChannels + kChannels - 1]) > 100;
+        EXPECT_GT(loudLast, kFrames / 2);
+    }
+
+    for (const char* factor : {"2", "16"}) {
+        for (const char* quality : {"hq", "vhq"}) {
+            for (long long limitMb = 40; limitMb <= 280; limitMb += 40) {
+                SCOPED_TRACE(std::string(factor) + "x " + quality + ", " + std::to_string(limitMb) + " MB");
+                const RunResult r = render(factor, quality, limitMb);
+                if (r.exitCode == 0)
+                    continue;
+                EXPECT_EQ(r.exitCode, 1);
+                EXPECT_NE(r.err.find("out of memory"), std::string::npos) << r.err;
+                EXPECT_FALSE(exists("out.wav"));
+            }
+        }
+    }
+}
+
 // A damaged module library is refused before the system loader maps it: copies of the program's own
 // library cut at many lengths, and with headers that name bytes beyond the end. Without the check the
 // loader maps segments past the end of the file and the program dies of SIGBUS on the first touch.
