@@ -9,6 +9,20 @@
 
 namespace clitest {
 
+// Whether the tests run under AddressSanitizer, whose allocator reserves terabytes of address space:
+// address limits and resident-memory bounds are then left out or widened.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 struct RunResult {
     int exitCode = -1;
     std::string out;

@@ -21,18 +21,6 @@ namespace {
 using namespace clitest;
 using nlohmann::json;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 const char* const kCurve = "Vedivizor Arirezudez3";
 const char* const kFormula = "VU Reridezizi2D";
 

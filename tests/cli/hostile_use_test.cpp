@@ -30,18 +30,6 @@ namespace {
 
 using namespace clitest;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 class ShaperhostHostileUse : public ProgramTest {
 protected:
     // Replaces "@" at the start of a word by the test folder.
